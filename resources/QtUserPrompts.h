@@ -1,0 +1,11 @@
+#pragma once
+
+#include "resources/UserPrompts.h"
+
+// The real prompts: QMessageBox and QFileDialog.
+class QtUserPrompts : public UserPrompts {
+public:
+    PromptAnswer Message(QWidget* owner, const QString& text, const QString& caption,
+                         PromptIcon icon, PromptButtons buttons) override;
+    std::optional<QString> FileName(QWidget* owner, const FileDialogRequest& request) override;
+};

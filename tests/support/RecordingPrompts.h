@@ -1,0 +1,46 @@
+#pragma once
+
+#include "resources/UserPrompts.h"
+
+#include <QString>
+
+#include <deque>
+#include <optional>
+#include <vector>
+
+// Records every prompt and answers from a script (Yes when nothing is scripted).
+class RecordingPrompts : public UserPrompts {
+public:
+    struct Prompt {
+        QString Text;
+        QString Caption;
+        PromptIcon Icon = PromptIcon::None;
+        PromptButtons Buttons = PromptButtons::Ok;
+    };
+
+    PromptAnswer Message(QWidget*, const QString& text, const QString& caption, PromptIcon icon,
+                         PromptButtons buttons) override {
+        Prompts.push_back({text, caption, icon, buttons});
+        if (buttons == PromptButtons::Ok)
+            return PromptAnswer::Ok;
+        if (Answers.empty())
+            return PromptAnswer::Yes;
+        PromptAnswer answer = Answers.front();
+        Answers.pop_front();
+        return answer;
+    }
+
+    std::optional<QString> FileName(QWidget*, const FileDialogRequest& request) override {
+        FileRequests.push_back(request);
+        if (FileAnswers.empty())
+            return std::nullopt;
+        std::optional<QString> answer = FileAnswers.front();
+        FileAnswers.pop_front();
+        return answer;
+    }
+
+    std::vector<Prompt> Prompts;
+    std::deque<PromptAnswer> Answers;
+    std::vector<FileDialogRequest> FileRequests;
+    std::deque<std::optional<QString>> FileAnswers;
+};

@@ -59,7 +59,7 @@ public:
 private:
     QWidget* createControl(const ControlTemplate& control, QWidget* parent) const;
 
-    const DialogTemplate& m_template;
+    DialogTemplate m_template;
     std::map<int, CustomFactory> m_custom;
     QFont m_font;
     QSize m_base;

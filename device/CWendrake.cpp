@@ -1,0 +1,491 @@
+#include "device/CWendrake.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+enum ReportId : std::uint8_t {
+    SetModeReport = 0x40,
+    ConfirmModeReport = 0x41,
+    GetModeReport = 0x42,
+    VersionMajorReport = 0x43,
+    VersionMinorReport = 0x44,
+    UartEnableReport = 0x45,
+    UartConfigReport = 0x46,
+    FifoStatusReport = 0x47,
+    PurgeFifoReport = 0x48,
+    PinConfigReport = 0x49,
+    GetPinLatchReport = 0x4A,
+    SetPinLatchReport = 0x4B,
+};
+
+constexpr std::size_t ByteReportLength = 2;
+constexpr std::size_t UartConfigReportLength = 9;
+constexpr std::size_t FifoStatusReportLength = 5;
+constexpr std::size_t PinConfigReportLength = 5;
+constexpr std::size_t SetPinLatchReportLength = 3;
+
+// The longest command is the UART configuration; stream reports need an id and one byte, and
+// carry at most 64 bytes because ids above 0xC0 are not stream ids.
+constexpr std::uint16_t MinFeatureReportLength = UartConfigReportLength;
+constexpr std::uint16_t MinStreamReportLength = 2;
+constexpr std::uint16_t MaxStreamReportLength = 65;
+
+constexpr std::uint8_t StreamIdBase = 0x80;
+constexpr std::uint8_t FirstStreamId = 0x81;
+constexpr std::uint8_t LastStreamId = 0xC0;
+
+// The receive count is 16 bits wide, so one read may not deliver more than this.
+constexpr std::uint32_t MaxBytesPerRead = 0xFFFF;
+
+bool streamLengthUsable(std::uint16_t length) {
+    return length >= MinStreamReportLength && length <= MaxStreamReportLength;
+}
+
+} // namespace
+
+CWendrake::CWendrake(HidPlatform& platform) : m_device(platform) {}
+
+CWendrake::~CWendrake() {
+    // No handshake and no UART disable here: the owner disconnects properly before.
+    if (m_device.IsDeviceOpen())
+        m_device.CloseDevice();
+}
+
+void CWendrake::ReleaseBuffers() {
+    m_featureBuffer.reset();
+    m_outputBuffer.reset();
+    m_readBuffer.reset();
+    m_featureReportLength = 0;
+    m_inputReportLength = 0;
+    m_outputReportLength = 0;
+    m_readReportCount = 0;
+}
+
+WendrakeStatus CWendrake::Connect(unsigned adapterIndex) {
+    if (m_device.IsDeviceOpen())
+        return WendrakeAlreadyConnected;
+
+    // A stop left over from the previous connection must not end this one's transfers.
+    m_readStopped = false;
+    m_writeStopped = false;
+
+    if (m_device.OpenDevice(adapterIndex, WendrakeVendorId, WendrakeProductId,
+                            m_device.InputBufferCount()) != HidOk)
+        return WendrakeOpenFailed;
+
+    m_device.ResetCancel(TransferKind::Read);
+    m_device.ResetCancel(TransferKind::Write);
+    m_uartEnabled = false;
+
+    m_featureReportLength = m_device.FeatureReportLength();
+    m_inputReportLength = m_device.InputReportLength();
+    m_outputReportLength = m_device.OutputReportLength();
+
+    // Judged before the handshake, so that nothing at all is sent to a device whose reports
+    // cannot carry our commands or stream (a short feature buffer would be overrun, a short
+    // stream report carries no byte, a long one would need ids beyond 0xC0).
+    if (m_featureReportLength < MinFeatureReportLength ||
+        !streamLengthUsable(m_inputReportLength) || !streamLengthUsable(m_outputReportLength)) {
+        m_device.CloseDevice();
+        ReleaseBuffers();
+        return WendrakeUnsupportedDevice;
+    }
+
+    const std::uint32_t perReport = m_inputReportLength - 1u;
+    m_readReportCount = static_cast<std::uint16_t>(
+        std::min<std::uint32_t>(m_device.InputBufferCount(), MaxBytesPerRead / perReport));
+
+    const std::size_t readLength = std::size_t{m_readReportCount} * m_inputReportLength;
+    m_featureBuffer.reset(new (std::nothrow) std::uint8_t[m_featureReportLength]);
+    m_outputBuffer.reset(new (std::nothrow) std::uint8_t[m_outputReportLength]);
+    m_readBuffer.reset(new (std::nothrow) std::uint8_t[readLength]);
+    if (!m_featureBuffer || !m_outputBuffer || !m_readBuffer) {
+        ReleaseBuffers();
+        return WendrakeCommandFailed;
+    }
+    std::memset(m_featureBuffer.get(), 0, m_featureReportLength);
+    std::memset(m_outputBuffer.get(), 0, m_outputReportLength);
+    std::memset(m_readBuffer.get(), 0, readLength);
+
+    std::uint8_t modeState = 0;
+    if (SetMode(2) != WendrakeOk || GetMode(&modeState) != WendrakeOk)
+        return WendrakeCommandFailed;
+
+    switch (modeState) {
+    case 0: {
+        const WendrakeStatus status = ConfirmMode();
+        if (status == WendrakeModeRefused) {
+            m_device.CloseDevice();
+            ReleaseBuffers();
+        }
+        return status;
+    }
+    case 1:
+        if (SetMode(1) != WendrakeOk)
+            return WendrakeCommandFailed;
+        m_device.CloseDevice();
+        ReleaseBuffers();
+        return WendrakeModeRefused;
+    default:
+        return WendrakeCommandFailed;
+    }
+}
+
+WendrakeStatus CWendrake::ConfirmMode() {
+    if (!m_featureBuffer)
+        return WendrakeCommandFailed;
+    std::memset(m_featureBuffer.get(), 0, m_featureReportLength);
+    if (SetFeature(ConfirmModeReport, ByteReportLength) != WendrakeOk)
+        return WendrakeCommandFailed;
+
+    std::uint8_t modeState = 0;
+    if (GetMode(&modeState) != WendrakeOk)
+        return WendrakeCommandFailed;
+
+    switch (modeState) {
+    case 1:
+        return WendrakeOk;
+    case 0:
+        return SetMode(1) == WendrakeOk ? WendrakeModeRefused : WendrakeCommandFailed;
+    default:
+        return WendrakeCommandFailed;
+    }
+}
+
+WendrakeStatus CWendrake::Disconnect() {
+    if (!m_device.IsDeviceOpen())
+        return WendrakeNotConnected;
+
+    WendrakeStatus status = WendrakeCommandFailed;
+    std::uint8_t modeState = 0;
+    if (SetMode(2) == WendrakeOk && GetMode(&modeState) == WendrakeOk) {
+        if (modeState == 0)
+            status = WendrakeOk;
+        else if (modeState == 1 && SetMode(1) == WendrakeOk)
+            status = WendrakeModeRefused;
+    }
+
+    m_device.CloseDevice();
+    m_uartEnabled = false;
+    ReleaseBuffers();
+    return status;
+}
+
+bool CWendrake::IsConnected() {
+    return m_device.IsDeviceOpen();
+}
+
+unsigned CWendrake::GetDeviceCount() {
+    return m_device.CountDevices(WendrakeVendorId, WendrakeProductId);
+}
+
+HidStatus CWendrake::GetSerialString(unsigned adapterIndex, std::string& serial) {
+    std::uint8_t text[CHIDDevice::SerialBufferBytes / sizeof(char16_t)] = {};
+    const HidStatus status = m_device.ReadSerialString(adapterIndex, WendrakeVendorId,
+                                                       WendrakeProductId, text, sizeof(text));
+    if (status == HidOk) {
+        // At most 255 characters: the last of the 256 bytes is always the terminator.
+        const auto* end = std::find(text, text + sizeof(text) - 1, 0);
+        serial.assign(reinterpret_cast<const char*>(text), static_cast<std::size_t>(end - text));
+    }
+    return status;
+}
+
+// Set commands clear the whole feature buffer and fill in their arguments before this, so the
+// bytes after the arguments are 0.
+WendrakeStatus CWendrake::SetFeature(std::uint8_t reportId, std::size_t length) {
+    if (!m_featureBuffer || length > m_featureReportLength)
+        return WendrakeCommandFailed;
+    m_featureBuffer[0] = reportId;
+    return m_device.WriteFeatureReport(m_featureBuffer.get(), length) == HidOk
+               ? WendrakeOk
+               : WendrakeCommandFailed;
+}
+
+WendrakeStatus CWendrake::GetFeature(std::uint8_t reportId, std::size_t length) {
+    if (!m_featureBuffer || length > m_featureReportLength)
+        return WendrakeCommandFailed;
+    std::memset(m_featureBuffer.get(), 0, m_featureReportLength);
+    m_featureBuffer[0] = reportId;
+    return m_device.ReadFeatureReport(m_featureBuffer.get(), length) == HidOk
+               ? WendrakeOk
+               : WendrakeCommandFailed;
+}
+
+WendrakeStatus CWendrake::SetMode(std::uint8_t mode) {
+    if (mode != 1 && mode != 2)
+        return WendrakeInvalidParameter;
+    if (!m_featureBuffer)
+        return WendrakeCommandFailed;
+    std::memset(m_featureBuffer.get(), 0, m_featureReportLength);
+    m_featureBuffer[1] = mode;
+    return SetFeature(SetModeReport, ByteReportLength);
+}
+
+WendrakeStatus CWendrake::GetMode(std::uint8_t* mode) {
+    if (!mode)
+        return WendrakeInvalidParameter;
+    if (GetFeature(GetModeReport, ByteReportLength) != WendrakeOk)
+        return WendrakeCommandFailed;
+    *mode = m_featureBuffer[1];
+    return WendrakeOk;
+}
+
+WendrakeStatus CWendrake::GetDeviceVersionMajor(std::uint8_t* major) {
+    if (!major)
+        return WendrakeInvalidParameter;
+    if (GetFeature(VersionMajorReport, ByteReportLength) != WendrakeOk)
+        return WendrakeCommandFailed;
+    *major = m_featureBuffer[1];
+    return WendrakeOk;
+}
+
+WendrakeStatus CWendrake::GetDeviceVersionMinor(std::uint8_t* minor) {
+    if (!minor)
+        return WendrakeInvalidParameter;
+    if (GetFeature(VersionMinorReport, ByteReportLength) != WendrakeOk)
+        return WendrakeCommandFailed;
+    *minor = m_featureBuffer[1];
+    return WendrakeOk;
+}
+
+WendrakeStatus CWendrake::EnableUart() {
+    if (m_uartEnabled)
+        return WendrakeOk;
+    if (!m_featureBuffer)
+        return WendrakeCommandFailed;
+    std::memset(m_featureBuffer.get(), 0, m_featureReportLength);
+    m_featureBuffer[1] = 1;
+    if (SetFeature(UartEnableReport, ByteReportLength) != WendrakeOk)
+        return WendrakeCommandFailed;
+    m_uartEnabled = true;
+    return WendrakeOk;
+}
+
+WendrakeStatus CWendrake::DisableUart() {
+    if (!m_uartEnabled)
+        return WendrakeOk;
+    if (!m_featureBuffer)
+        return WendrakeCommandFailed;
+    std::memset(m_featureBuffer.get(), 0, m_featureReportLength);
+    m_featureBuffer[1] = 0;
+    if (SetFeature(UartEnableReport, ByteReportLength) != WendrakeOk)
+        return WendrakeCommandFailed;
+    m_uartEnabled = false;
+    return WendrakeOk;
+}
+
+WendrakeStatus CWendrake::GetUartConfig(UartConfig* config) {
+    if (!config)
+        return WendrakeInvalidParameter;
+    if (GetFeature(UartConfigReport, UartConfigReportLength) != WendrakeOk)
+        return WendrakeCommandFailed;
+    const std::uint8_t* b = m_featureBuffer.get();
+    config->BaudRate = std::uint32_t{b[1]} | std::uint32_t{b[2]} << 8 | std::uint32_t{b[3]} << 16 |
+                       std::uint32_t{b[4]} << 24;
+    config->Parity = b[5];
+    config->FlowControl = b[6];
+    config->DataBits = b[7];
+    config->StopBits = b[8];
+    return WendrakeOk;
+}
+
+WendrakeStatus CWendrake::SetUartConfig(const UartConfig* config) {
+    if (!config)
+        return WendrakeInvalidParameter;
+    if (!m_featureBuffer)
+        return WendrakeCommandFailed;
+    std::uint8_t* b = m_featureBuffer.get();
+    std::memset(b, 0, m_featureReportLength);
+    b[1] = static_cast<std::uint8_t>(config->BaudRate);
+    b[2] = static_cast<std::uint8_t>(config->BaudRate >> 8);
+    b[3] = static_cast<std::uint8_t>(config->BaudRate >> 16);
+    b[4] = static_cast<std::uint8_t>(config->BaudRate >> 24);
+    b[5] = config->Parity;
+    b[6] = config->FlowControl;
+    b[7] = config->DataBits;
+    b[8] = config->StopBits;
+    return SetFeature(UartConfigReport, UartConfigReportLength);
+}
+
+WendrakeStatus CWendrake::GetFifoStatus(FifoStatus* status) {
+    if (!status)
+        return WendrakeInvalidParameter;
+    if (GetFeature(FifoStatusReport, FifoStatusReportLength) != WendrakeOk)
+        return WendrakeCommandFailed;
+    const std::uint8_t* b = m_featureBuffer.get();
+    // Unlike the baud rate, the adapter sends its FIFO counts most significant byte first.
+    status->TxCount = static_cast<std::uint16_t>(b[1] << 8 | b[2]);
+    status->RxCount = static_cast<std::uint16_t>(b[3] << 8 | b[4]);
+    return WendrakeOk;
+}
+
+WendrakeStatus CWendrake::PurgeFifo(bool first, bool second) {
+    if (!first && !second)
+        return WendrakeOk;
+    if (!m_featureBuffer)
+        return WendrakeCommandFailed;
+    std::memset(m_featureBuffer.get(), 0, m_featureReportLength);
+    m_featureBuffer[1] = first && second ? 2 : (first ? 0 : 1);
+    return SetFeature(PurgeFifoReport, ByteReportLength);
+}
+
+WendrakeStatus CWendrake::FlushReceiveReports() {
+    return m_device.FlushInputQueue() ? WendrakeOk : WendrakeCommandFailed;
+}
+
+WendrakeStatus CWendrake::GetPinConfig(PinConfig* config) {
+    if (!config)
+        return WendrakeInvalidParameter;
+    if (GetFeature(PinConfigReport, PinConfigReportLength) != WendrakeOk)
+        return WendrakeCommandFailed;
+    const std::uint8_t* b = m_featureBuffer.get();
+    config->Gpio0Mode = b[1];
+    config->Gpio1Mode = b[2];
+    config->TxMode = b[3];
+    config->FourthPinMode = b[4];
+    return WendrakeOk;
+}
+
+WendrakeStatus CWendrake::SetPinConfig(const PinConfig* config) {
+    if (!config)
+        return WendrakeInvalidParameter;
+    if (!m_featureBuffer)
+        return WendrakeCommandFailed;
+    std::uint8_t* b = m_featureBuffer.get();
+    std::memset(b, 0, m_featureReportLength);
+    b[1] = config->Gpio0Mode;
+    b[2] = config->Gpio1Mode;
+    b[3] = config->TxMode;
+    b[4] = config->FourthPinMode;
+    return SetFeature(PinConfigReport, PinConfigReportLength);
+}
+
+WendrakeStatus CWendrake::GetPinLatch(std::uint8_t* latch) {
+    if (!latch)
+        return WendrakeInvalidParameter;
+    if (GetFeature(GetPinLatchReport, ByteReportLength) != WendrakeOk)
+        return WendrakeCommandFailed;
+    *latch = m_featureBuffer[1];
+    return WendrakeOk;
+}
+
+WendrakeStatus CWendrake::SetPinLatch(std::uint8_t values, std::uint8_t mask) {
+    if (!m_featureBuffer)
+        return WendrakeCommandFailed;
+    std::memset(m_featureBuffer.get(), 0, m_featureReportLength);
+    m_featureBuffer[1] = values;
+    m_featureBuffer[2] = mask;
+    return SetFeature(SetPinLatchReport, SetPinLatchReportLength);
+}
+
+std::uint32_t CWendrake::GetReceiveBufferSize() {
+    // While connected this is what one ReadUart can deliver; otherwise the device's own figures
+    // (0 when closed, as its input report length is 0 then).
+    if (m_readBuffer)
+        return std::uint32_t{m_readReportCount} * (m_inputReportLength - 1u);
+    const std::uint16_t length = m_device.InputReportLength();
+    if (length < MinStreamReportLength)
+        return 0;
+    return std::uint32_t{m_device.InputBufferCount()} * (length - 1u);
+}
+
+WendrakeStatus CWendrake::WriteUart(const std::uint8_t* data, std::uint32_t count,
+                                    std::atomic<std::uint32_t>* progress,
+                                    std::uint32_t reportTimeoutMs) {
+    if (!m_device.IsDeviceOpen())
+        return WendrakeNotConnected;
+    if (count == 0)
+        return WendrakeOk;
+    if (!data || !m_outputBuffer)
+        return WendrakeCommandFailed;
+
+    const std::size_t length = m_outputReportLength;
+    const std::uint32_t chunk = m_outputReportLength - 1u;
+    std::uint32_t consumed = 0;
+    while (consumed < count) {
+        if (m_writeStopped)
+            return WendrakeCommandFailed;
+
+        const std::uint32_t n = std::min(chunk, count - consumed);
+        std::memset(m_outputBuffer.get(), 0, length);
+        std::memcpy(m_outputBuffer.get() + 1, data + consumed, n);
+        m_outputBuffer[0] = static_cast<std::uint8_t>(StreamIdBase + n);
+
+        if (m_device.WriteInterruptReport(m_outputBuffer.get(), length, reportTimeoutMs) != HidOk)
+            return WendrakeCommandFailed;
+        // A stop completes the pending report without sending it, so it is not counted.
+        if (m_writeStopped)
+            return WendrakeCommandFailed;
+        if (progress)
+            progress->fetch_add(n);
+        consumed += n;
+    }
+    return WendrakeOk;
+}
+
+WendrakeStatus CWendrake::ReadUart(std::uint8_t* destination, std::uint32_t capacity,
+                                   std::uint16_t* countOut) {
+    if (!m_device.IsDeviceOpen())
+        return WendrakeNotConnected;
+    if (!destination || !countOut)
+        return WendrakeBadBuffer;
+    if (!m_readBuffer)
+        return WendrakeCommandFailed;
+
+    const std::size_t length = m_inputReportLength;
+    const std::size_t reports = m_readReportCount;
+    if (capacity < reports * (length - 1))
+        return WendrakeBadBuffer;
+    if (m_readStopped)
+        return WendrakeCommandFailed;
+
+    const std::size_t readLength = reports * length;
+    std::memset(m_readBuffer.get(), 0, readLength);
+    std::size_t bytesRead = 0;
+    if (m_device.ReadInterruptReports(m_readBuffer.get(), readLength,
+                                      static_cast<unsigned>(reports), bytesRead) != HidOk)
+        return WendrakeCommandFailed;
+    // Whatever a read that raced the stop brought is dropped: nobody appends after a stop.
+    if (m_readStopped)
+        return WendrakeCommandFailed;
+
+    std::size_t written = 0;
+    for (std::size_t p = 0; p < bytesRead; p += length) {
+        const std::uint8_t id = m_readBuffer[p];
+        if (id < FirstStreamId || id > LastStreamId)
+            continue;
+        // An id may claim more bytes than its report holds (a report shorter than 65 bytes);
+        // only the bytes inside the report are taken, and only those are counted.
+        const std::size_t n = std::min<std::size_t>(id - StreamIdBase, length - 1);
+        const std::size_t available = std::min(n, bytesRead - p - 1);
+        std::memcpy(destination + written, m_readBuffer.get() + p + 1, available);
+        written += available;
+    }
+    *countOut = static_cast<std::uint16_t>(written);
+    return WendrakeOk;
+}
+
+void CWendrake::StopReadUart() {
+    // Flag first, then the sticky cancel: a read that checked the flag just before still wakes.
+    m_readStopped = true;
+    m_device.CancelPendingTransfer(TransferKind::Read);
+}
+
+void CWendrake::ResumeReadUart() {
+    m_device.ResetCancel(TransferKind::Read);
+    m_readStopped = false;
+}
+
+void CWendrake::StopWriteUart() {
+    m_writeStopped = true;
+    m_device.CancelPendingTransfer(TransferKind::Write);
+}
+
+void CWendrake::ResumeWriteUart() {
+    m_device.ResetCancel(TransferKind::Write);
+    m_writeStopped = false;
+}

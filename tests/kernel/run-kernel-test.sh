@@ -1,0 +1,203 @@
+#!/usr/bin/env bash
+# Boots Debian's stock kernel in qemu with uhid and runs the kernel test client inside it, so the
+# hidraw platform meets the real hidraw driver rather than our own idea of it.
+#
+#   run-kernel-test.sh --work DIR --client PROGRAM --adapter PROGRAM [--timeout SECONDS]
+#
+# DIR caches the downloaded packages and the unpacked kernel between runs. Exit status: 0 when
+# every check in the guest passed, 77 when the kernel or the tools could not be had (the test is
+# skipped, never passed), 1 otherwise.
+set -euo pipefail
+
+work=""
+client=""
+adapter=""
+timeout_s=300
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --work) work="$2"; shift 2 ;;
+    --client) client="$2"; shift 2 ;;
+    --adapter) adapter="$2"; shift 2 ;;
+    --timeout) timeout_s="$2"; shift 2 ;;
+    *) echo "run-kernel-test: unknown argument $1" >&2; exit 2 ;;
+    esac
+done
+if [ -z "$work" ] || [ ! -x "$client" ] || [ ! -x "$adapter" ]; then
+    echo "usage: run-kernel-test.sh --work DIR --client PROGRAM --adapter PROGRAM [--timeout S]" >&2
+    exit 2
+fi
+
+SKIP=77
+skip() {
+    echo "SKIPPED: $*"
+    echo "The kernel test did not run; it is reported as skipped, not passed."
+    exit $SKIP
+}
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo -n"
+fi
+
+for tool in apt-get apt-cache dpkg; do
+    command -v "$tool" >/dev/null || skip "$tool is missing: the kernel comes from Debian's packages"
+done
+
+mkdir -p "$work/debs" "$work/kernel"
+work="$(cd "$work" && pwd)"
+debs="$work/debs"
+
+# apt-get download as root would otherwise warn that its sandbox user cannot write the folder.
+apt_download() {
+    (cd "$debs" && apt-get download -q -o APT::Sandbox::User="$(id -un)" "$@") >/dev/null
+}
+
+lists_updated=0
+update_lists() {
+    [ $lists_updated -eq 1 ] && return 0
+    lists_updated=1
+    echo "Updating the package lists"
+    $sudo apt-get update -q >/dev/null 2>&1
+}
+
+# The versioned kernel package behind linux-image-amd64 changes with security updates.
+resolve_kernel() {
+    apt-cache depends linux-image-amd64 2>/dev/null |
+        awk '$1 == "Depends:" && $2 ~ /^linux-image-[0-9]/ { print $2; exit }'
+}
+
+kernel_pkg="$(resolve_kernel || true)"
+if [ -z "$kernel_pkg" ]; then
+    update_lists || true
+    kernel_pkg="$(resolve_kernel || true)"
+fi
+
+kernel_dir=""
+if [ -n "$kernel_pkg" ] && [ -d "$work/kernel/$kernel_pkg/boot" ]; then
+    kernel_dir="$work/kernel/$kernel_pkg"
+elif [ -n "$kernel_pkg" ]; then
+    echo "Fetching $kernel_pkg"
+    if ! apt_download "$kernel_pkg"; then
+        update_lists || true
+        apt_download "$kernel_pkg" || true
+    fi
+    deb="$(ls -t "$debs/${kernel_pkg}"_*.deb 2>/dev/null | head -n 1 || true)"
+    if [ -n "$deb" ]; then
+        rm -rf "$work/kernel/$kernel_pkg.tmp"
+        dpkg -x "$deb" "$work/kernel/$kernel_pkg.tmp"
+        mv "$work/kernel/$kernel_pkg.tmp" "$work/kernel/$kernel_pkg"
+        kernel_dir="$work/kernel/$kernel_pkg"
+        # Only the unpacked tree is kept; the package itself is 70 MB.
+        rm -f "$debs/${kernel_pkg}"_*.deb
+    fi
+fi
+if [ -z "$kernel_dir" ]; then
+    # No registry reachable: an earlier download still serves.
+    kernel_dir="$(ls -dt "$work"/kernel/linux-image-*/ 2>/dev/null | grep -v '\.tmp/$' | head -n 1 || true)"
+    kernel_dir="${kernel_dir%/}"
+    [ -n "$kernel_dir" ] || skip "Debian's kernel package (linux-image-amd64) could not be fetched: no package registry reachable"
+    echo "Using the cached kernel $(basename "$kernel_dir") (the current one could not be resolved)"
+fi
+
+vmlinuz="$(ls "$kernel_dir"/boot/vmlinuz-* 2>/dev/null | head -n 1 || true)"
+[ -n "$vmlinuz" ] || skip "the kernel package holds no vmlinuz"
+hid_dir="$(ls -d "$kernel_dir"/lib/modules/*/kernel/drivers/hid | head -n 1)"
+
+busybox="$work/busybox/bin/busybox"
+if [ ! -x "$busybox" ]; then
+    echo "Fetching busybox-static"
+    if ! apt_download busybox-static; then
+        update_lists || true
+        apt_download busybox-static || skip "busybox-static could not be fetched: no package registry reachable"
+    fi
+    rm -rf "$work/busybox"
+    dpkg -x "$(ls -t "$debs"/busybox-static_*.deb | head -n 1)" "$work/busybox"
+    [ -x "$busybox" ] || skip "busybox-static holds no busybox"
+fi
+
+if ! command -v qemu-system-x86_64 >/dev/null; then
+    echo "Installing qemu-system-x86"
+    if ! DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
+        qemu-system-x86 >/dev/null 2>&1; then
+        update_lists || true
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
+            qemu-system-x86 >/dev/null 2>&1 ||
+            skip "qemu-system-x86 could not be installed: no package registry reachable or no root"
+    fi
+fi
+
+# The initramfs: busybox, the three HID modules, the two programs and every shared library they
+# load, at the paths the dynamic loader expects.
+root="$work/initramfs"
+rm -rf "$root"
+mkdir -p "$root"/{bin,dev,proc,sys,tmp,run,opt/wt,lib/modules}
+cp "$busybox" "$root/bin/busybox"
+for m in hid hid-generic uhid; do
+    ko="$(ls "$hid_dir/$m".ko* | head -n 1)"
+    case "$ko" in
+    *.ko) cp "$ko" "$root/lib/modules/$m.ko" ;;
+    *.ko.xz) xz -dc "$ko" >"$root/lib/modules/$m.ko" ;;
+    *.ko.zst) zstd -qdc "$ko" >"$root/lib/modules/$m.ko" ;;
+    *.ko.gz) gzip -dc "$ko" >"$root/lib/modules/$m.ko" ;;
+    *) echo "run-kernel-test: unexpected module file $ko" >&2; exit 1 ;;
+    esac
+done
+cp "$client" "$root/opt/wt/kernel_test_client"
+cp "$adapter" "$root/opt/wt/uhid_adapter"
+for bin in "$client" "$adapter"; do
+    ldd "$bin" | awk '/=> \// { print $3 } /^[ \t]*\/[^ ]+ \(0x/ { print $1 }'
+done | sort -u | while read -r lib; do
+    mkdir -p "$root$(dirname "$lib")"
+    cp -L "$lib" "$root$lib"
+done
+
+cat >"$root/init" <<'EOF'
+#!/bin/busybox sh
+/bin/busybox --install -s /bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mount -t tmpfs tmpfs /tmp
+# No modules.dep in the package and nothing loads hid-generic by itself: without it no hidraw node.
+for m in hid hid-generic uhid; do
+    insmod /lib/modules/$m.ko || echo "GUEST: insmod $m failed"
+done
+export LC_ALL=C.UTF-8 HOME=/tmp
+cd /tmp
+/opt/wt/kernel_test_client --adapter /opt/wt/uhid_adapter
+echo "GUEST-EXIT: $?"
+# The driver's own complaints, for the log (queue overflows, report replies that came late).
+dmesg | grep -iE 'uhid|hidraw|hid-generic|hid ' | sed 's/^/GUEST-DMESG: /' | tail -n 40
+poweroff -f
+EOF
+chmod 755 "$root/init"
+initrd="$work/initramfs.cpio"
+(cd "$root" && find . | "$busybox" cpio -o -H newc 2>/dev/null) >"$initrd"
+
+console="$work/console.log"
+echo "Booting $(basename "$vmlinuz") in qemu (software emulation)"
+rc=0
+timeout --kill-after=10 "$timeout_s" qemu-system-x86_64 -nographic -m 512 -smp 2 -no-reboot \
+    -nic none -kernel "$vmlinuz" -initrd "$initrd" \
+    -append "console=ttyS0 quiet panic=-1" </dev/null >"$console" 2>&1 || rc=$?
+# Drop the firmware's terminal escapes so the log reads plainly.
+sed -e 's/\x1b\[[0-9;?]*[a-zA-Z]//g' -e 's/\x1bc//g' -e 's/\r$//' "$console"
+
+if [ $rc -eq 124 ] || [ $rc -eq 137 ]; then
+    echo "FAILED: the guest did not finish within $timeout_s s"
+    exit 1
+fi
+if [ $rc -ne 0 ]; then
+    echo "FAILED: qemu ended with status $rc"
+    exit 1
+fi
+guest_exit="$(sed -n 's/^GUEST-EXIT: \([0-9]*\).*/\1/p' "$console" | tail -n 1)"
+if [ -z "$guest_exit" ]; then
+    echo "FAILED: the guest never reported a result (crash or panic, see the log above)"
+    exit 1
+fi
+if [ "$guest_exit" != 0 ]; then
+    echo "FAILED: the kernel test client ended with status $guest_exit"
+    exit 1
+fi
+echo "PASSED: every check ran against the real hidraw driver"

@@ -21,11 +21,12 @@ public:
     // directory empty: the running executable's directory.
     explicit SettingsFile(QString directory = QString());
 
+    // The directory given, else the executable's; empty when neither is known.
     QString Directory() const;
 
     // Silent on every failure, as the record keeps what it holds.
     void LoadSettings(TerminalSettings& settings, const MenuCheck& setMenuCheck) const;
-    // Writes all 24 bytes; a failed save never leaves a truncated file behind.
+    // Writes all 24 bytes, unchecked; a failed save never leaves a truncated file behind.
     void SaveSettings(const TerminalSettings& settings) const;
 
     // The field-by-field reader, with range checks and check marks; pure, for tests.
@@ -36,6 +37,7 @@ public:
 
 private:
     void EnterSettingsDirectory() const;
+    QString filePath() const;
 
     QString m_directory;
 };

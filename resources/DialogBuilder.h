@@ -53,6 +53,8 @@ public:
     static QMenuBar* buildMenuBar(const MenuBarTemplate& menuTemplate, QWidget* parent);
     // The action of that menu id under owner (the menu bar or the window holding it), or null.
     static QAction* menuAction(const QWidget* owner, int id);
+    // Puts or removes the check mark of a menu item (choosing an item never changes it).
+    static void setMenuChecked(QAction* action, bool checked);
     // Connects button 1 to accept() and button 2 to reject(), where the dialog has them.
     static void connectStandardButtons(QDialog* dialog);
 

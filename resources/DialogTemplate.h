@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
 #include <vector>
 
 // Dialog and menu resources as plain data. DialogBuilder turns them into Qt widgets.
@@ -54,7 +55,15 @@ enum : unsigned {
 } // namespace ControlStyle
 
 // One control: position and size in dialog units.
+// Written positionally: {id, kind, text, x, y, width, height, style, entries}; the last two
+// may be left out.
 struct ControlTemplate {
+    ControlTemplate() = default;
+    ControlTemplate(int id, ControlKind kind, QString text, int x, int y, int width, int height,
+                    unsigned style = 0, QStringList entries = {})
+        : Id(id), Kind(kind), Text(std::move(text)), X(x), Y(y), Width(width), Height(height),
+          Style(style), Entries(std::move(entries)) {}
+
     int Id = IdNone;
     ControlKind Kind = ControlKind::Label;
     QString Text;

@@ -191,6 +191,7 @@ private:
     std::condition_variable m_pendingCv; // tests waiting for transfers to block
     std::size_t m_readWaiters = 0;
     std::size_t m_writeWaiters = 0;
+    std::size_t m_pendingWatchers = 0;
 
     std::vector<std::unique_ptr<Device>> m_devices;
     std::vector<DeviceId> m_enumeration; // plugged devices in enumeration order

@@ -149,10 +149,12 @@ void fillPattern(std::uint8_t* out, std::uint64_t from, std::size_t count) {
         out[i] = static_cast<std::uint8_t>((from + i) % 251);
 }
 
-// One timer tick of a burst: as many reports as ticks went by, so a slow guest catches up.
-void burstTick(Device& d, std::uint64_t ticks) {
+// One report per timer tick, however many ticks went by: a USB device sends at most one report
+// per polling interval and never catches up, so a guest that was not scheduled for a while does
+// not turn the burst into a flood.
+void burstTick(Device& d) {
     std::uint8_t report[AdapterFirmware::InputReportLength];
-    while (ticks-- > 0 && d.burstPosition < d.burstEnd && d.fd >= 0) {
+    if (d.burstPosition < d.burstEnd && d.fd >= 0) {
         const std::size_t n = static_cast<std::size_t>(
             std::min<std::uint64_t>(AdapterFirmware::MaxChunkBytes, d.burstEnd - d.burstPosition));
         std::memset(report, 0, sizeof report);
@@ -401,7 +403,7 @@ int main() {
             if (isTimer[i]) {
                 std::uint64_t ticks = 0;
                 if (::read(fds[i].fd, &ticks, sizeof ticks) == sizeof ticks)
-                    burstTick(*owners[i], ticks);
+                    burstTick(*owners[i]);
             } else {
                 serviceDevice(*owners[i]);
             }

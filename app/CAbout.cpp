@@ -1,0 +1,19 @@
+#include "app/CAbout.h"
+
+#include "resources/AboutDialogTemplate.h"
+#include "resources/AppIcon.h"
+#include "resources/DialogBuilder.h"
+
+CAbout::CAbout(QWidget* parent) : QDialog(parent) {
+    DialogBuilder(AboutDialogTemplate()).build(this);
+    DialogBuilder::connectStandardButtons(this);
+    setWindowIcon(AppIcon());
+    OnInitDialog();
+}
+
+// The focus stays on OK.
+bool CAbout::OnInitDialog() {
+    if (QWidget* ok = DialogBuilder::control(this, IdOk))
+        ok->setFocus(Qt::OtherFocusReason);
+    return true;
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "device/platform/HidPlatform.h"
+#include "resources/UserPrompts.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class CWendrakeTerminalDlg;
+class QEvent;
+
+// Starts the program: builds the terminal window on the given HID platform, runs it modally for
+// the whole run, and watches keys application-wide before they reach any widget.
+class CWendrakeTerminalApp : public QObject {
+    Q_OBJECT
+
+public:
+    // settingsDirectory empty: the executable's directory.
+    CWendrakeTerminalApp(std::unique_ptr<HidPlatform> platform,
+                         std::unique_ptr<UserPrompts> prompts, QString settingsDirectory = {});
+    ~CWendrakeTerminalApp() override;
+
+    CWendrakeTerminalApp(const CWendrakeTerminalApp&) = delete;
+    CWendrakeTerminalApp& operator=(const CWendrakeTerminalApp&) = delete;
+
+    // Runs the terminal window until it closes; false, so no message loop of the app follows.
+    bool InitInstance();
+
+    // The terminal window with everything the shell gives it (About box); for InitInstance and
+    // for tests that drive the window without a modal run.
+    std::unique_ptr<CWendrakeTerminalDlg> CreateMainWindow();
+
+    HidPlatform& Platform() { return *m_platform; }
+    UserPrompts& Prompts() { return *m_prompts; }
+    // The window being run, or null; the key watch reaches the window's commands through it.
+    CWendrakeTerminalDlg* MainWindow() const { return m_mainWindow; }
+    void SetMainWindow(CWendrakeTerminalDlg* window) { m_mainWindow = window; }
+
+    // Sees every event of the application before its receiver; true swallows it.
+    bool PreTranslateMessage(QObject* receiver, QEvent* event);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    std::unique_ptr<HidPlatform> m_platform;
+    std::unique_ptr<UserPrompts> m_prompts;
+    QString m_settingsDirectory;
+    CWendrakeTerminalDlg* m_mainWindow = nullptr;
+
+public:
+    // Key watch state of the hidden pin test sequence (Ctrl, Shift, T).
+    bool CtrlDown = false;
+    bool ShiftDown = false;
+};

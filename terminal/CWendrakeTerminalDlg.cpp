@@ -1,0 +1,731 @@
+#include "terminal/CWendrakeTerminalDlg.h"
+
+#include "resources/AppIcon.h"
+#include "resources/DialogBuilder.h"
+#include "resources/TerminalDialogTemplate.h"
+#include "resources/TerminalMenu.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QResizeEvent>
+#include <QStyle>
+#include <QUrl>
+
+#include <chrono>
+#include <new>
+#include <thread>
+
+namespace {
+
+// Busy cursor for the length of a connect or disconnect; message boxes get the normal one back.
+class BusyCursor {
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+void pause(int milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+QString parityText(std::uint8_t parity) {
+    switch (parity) {
+    case 0:
+        return QStringLiteral("No Parity  -  ");
+    case 1:
+        return QStringLiteral("Even Parity  -  ");
+    case 2:
+        return QStringLiteral("Odd Parity  -  ");
+    case 3:
+        return QStringLiteral("Mark Parity  -  ");
+    case 4:
+        return QStringLiteral("Space Parity  -  ");
+    default:
+        return QStringLiteral("<Parity Err>  -  ");
+    }
+}
+
+QString flowControlText(std::uint8_t flowControl) {
+    switch (flowControl) {
+    case 0:
+        return QStringLiteral("No Flow Control  -  ");
+    case 1:
+        return QStringLiteral("RTS / CTS Flow Control  -  ");
+    default:
+        return QStringLiteral("<Flow Control Err>  -  ");
+    }
+}
+
+QString stopBitsText(const UartConfig& uart) {
+    switch (uart.StopBits) {
+    case 0:
+        return QStringLiteral("1 Stop Bit");
+    case 1:
+        return uart.DataBits == 5 ? QStringLiteral("1.5 Stop Bits") : QStringLiteral("2 Stop Bits");
+    default:
+        return QStringLiteral("<Stop Bit Err>");
+    }
+}
+
+// Pin output modes whose level the terminal may set: GPIO open drain and push-pull.
+bool isGpioOutput(std::uint8_t mode) {
+    return mode == 1 || mode == 2;
+}
+
+void refill(QComboBox* list, const QStringList& entries, int selection) {
+    list->clear();
+    list->addItems(entries);
+    list->setCurrentIndex(selection < list->count() ? selection : -1);
+}
+
+} // namespace
+
+// =============================================================================================
+// Construction, initialisation, destruction
+// =============================================================================================
+
+CWendrakeTerminalDlg::CWendrakeTerminalDlg(HidPlatform& platform, UserPrompts& prompts,
+                                           QString settingsDirectory, QWidget* parent)
+    : QDialog(parent), m_platform(platform), m_prompts(prompts),
+      m_settingsFile(std::move(settingsDirectory)), m_adapter(platform), m_appIcon(AppIcon()) {
+    DialogBuilder builder(TerminalDialogTemplate());
+    installCustomWidgets(builder);
+    m_menuBar = DialogBuilder::buildMenuBar(TerminalMenu(), this);
+    builder.build(this, m_menuBar);
+
+    TransferBox = qobject_cast<QPlainTextEdit*>(Control(TerminalControl::TransferBox));
+    ReceiveView = Control(TerminalControl::ReceiveView);
+    AdapterList = qobject_cast<QComboBox*>(Control(TerminalControl::AdapterList));
+    Gpio0Action = qobject_cast<QComboBox*>(Control(TerminalControl::Gpio0Action));
+    Gpio1Action = qobject_cast<QComboBox*>(Control(TerminalControl::Gpio1Action));
+    Q3ResetAction = qobject_cast<QComboBox*>(Control(TerminalControl::Q3ResetAction));
+
+    m_pinPollTimer.setInterval(PinPollPeriodMs);
+    connect(&m_pinPollTimer, &QTimer::timeout, this, [this] { OnTimer(PinPollTimerId); });
+    connectCommands();
+
+    OnInitDialog();
+}
+
+CWendrakeTerminalDlg::~CWendrakeTerminalDlg() {
+    OnDestroy();
+}
+
+// Widgets of our own in place of the template's plain controls.
+void CWendrakeTerminalDlg::installCustomWidgets(DialogBuilder& builder) {
+    // The receive view (1001) stays the builder's read-only text view until the receive work
+    // installs its own view here.
+    (void)builder;
+}
+
+void CWendrakeTerminalDlg::connectCommands() {
+    const auto button = [this](int id) { return qobject_cast<QAbstractButton*>(Control(id)); };
+    const auto onMenu = [this](int id, void (CWendrakeTerminalDlg::*handler)()) {
+        if (QAction* action = MenuAction(id))
+            connect(action, &QAction::triggered, this, handler);
+    };
+    const auto onButton = [&](int id, void (CWendrakeTerminalDlg::*handler)()) {
+        if (QAbstractButton* b = button(id))
+            connect(b, &QAbstractButton::clicked, this, handler);
+    };
+
+    using namespace TerminalControl;
+    namespace Menu = TerminalMenuItem;
+
+    onButton(Connect, &CWendrakeTerminalDlg::OnConnect);
+    onMenu(Menu::Connect, &CWendrakeTerminalDlg::OnConnect);
+    onMenu(Menu::Exit, &CWendrakeTerminalDlg::OnExit);
+    onMenu(Menu::Help, &CWendrakeTerminalDlg::OnHelp);
+    onMenu(Menu::About, &CWendrakeTerminalDlg::OnAbout);
+
+    onButton(AsciiFormat, &CWendrakeTerminalDlg::OnDataFormat);
+    onButton(HexFormat, &CWendrakeTerminalDlg::OnDataFormat);
+    onMenu(Menu::Clear, &CWendrakeTerminalDlg::OnClear);
+    onButton(ClearReceiveData, &CWendrakeTerminalDlg::OnClear);
+    onButton(BrowseReceiveFile, &CWendrakeTerminalDlg::OnBrowseReceiveFile);
+    onButton(Capture, &CWendrakeTerminalDlg::OnCapture);
+    onMenu(Menu::SaveAsciiData, &CWendrakeTerminalDlg::OnSaveAsciiData);
+    onMenu(Menu::SaveHexData, &CWendrakeTerminalDlg::OnSaveHexData);
+
+    onButton(SendData, &CWendrakeTerminalDlg::OnSendData);
+    if (TransferBox)
+        connect(TransferBox, &QPlainTextEdit::textChanged, this,
+                &CWendrakeTerminalDlg::OnTransferTextChange);
+    onMenu(Menu::ClearSentTransferData, &CWendrakeTerminalDlg::OnClearSentTransferData);
+    onMenu(Menu::AutoSendTransferText, &CWendrakeTerminalDlg::OnAutoSendTransferText);
+    onButton(SendFile, &CWendrakeTerminalDlg::OnSendFile);
+
+    onButton(SetPinStates, &CWendrakeTerminalDlg::OnSetPinStates);
+    onMenu(Menu::ViewFifoStatus, &CWendrakeTerminalDlg::OnViewFifoStatus);
+    onMenu(Menu::PurgeFifo, &CWendrakeTerminalDlg::OnPurgeFifo);
+    onMenu(Menu::Settings, &CWendrakeTerminalDlg::OnSettings);
+}
+
+bool CWendrakeTerminalDlg::OnInitDialog() {
+    // 1. The template filled the pin lists; the bound members go to the controls.
+    UpdateData(false);
+
+    // 2. Icons.
+    setWindowIcon(m_appIcon);
+
+    // 3. Settings, with the check marks of the two send options.
+    m_settingsFile.LoadSettings(m_settings, [this](int itemId, bool checked) {
+        DialogBuilder::setMenuChecked(MenuAction(itemId), checked);
+    });
+
+    // 4. No buffers yet.
+    ReceiveBuffer.reset();
+    ReceiveBufferSize = 0;
+    SendFileBuffer.reset();
+    SendFileLength = 0;
+    SendFileProgress = 0;
+
+    // 5. The fixed-pitch font of the transfer box and the receive view.
+    TerminalFont = DialogBuilder::fontFor(QStringLiteral("Courier"), 8);
+    TerminalFont.setWeight(QFont::Normal);
+    TerminalFont.setItalic(false);
+    TerminalFont.setUnderline(false);
+    TerminalFont.setStrikeOut(false);
+    if (TransferBox)
+        TransferBox->setFont(TerminalFont);
+    if (ReceiveView)
+        ReceiveView->setFont(TerminalFont);
+
+    // 6. Adapter arrival and removal notices.
+    RegisterAdapterNotification();
+
+    // 7. ASCII is the starting format.
+    if (auto* ascii = qobject_cast<QRadioButton*>(Control(TerminalControl::AsciiFormat)))
+        ascii->setChecked(true);
+
+    // 8, 9.
+    RefreshDeviceList();
+    UpdateConnectionStatus();
+
+    // 10. The transfer box, first Tab stop, takes the focus. No timer and no thread yet.
+    if (TransferBox)
+        TransferBox->setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
+void CWendrakeTerminalDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!m_focusSet && TransferBox) {
+        m_focusSet = true;
+        TransferBox->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+// Escape, the close box and Exit all end here, like the framework's cancel.
+void CWendrakeTerminalDlg::done(int result) {
+    QDialog::done(result);
+    OnDestroy();
+}
+
+void CWendrakeTerminalDlg::OnExit() {
+    reject();
+}
+
+// Runs once, from the end of the modal run or from the destructor, whichever comes first.
+void CWendrakeTerminalDlg::OnDestroy() {
+    if (m_destroyed)
+        return;
+    m_destroyed = true;
+
+    // Nothing may append to the capture file or the buffer after this.
+    StopReceiveThread();
+    if (CaptureFile.isOpen())
+        CaptureFile.close();
+    UnregisterAdapterNotification();
+    m_pinPollTimer.stop();
+    releaseBuffers();
+    restoreAndCloseAdapter();
+}
+
+// =============================================================================================
+// Layout and painting
+// =============================================================================================
+
+void CWendrakeTerminalDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    OnSize();
+}
+
+// The receive view, the status line and Clear Receive Data follow the outer window edge.
+void CWendrakeTerminalDlg::OnSize() {
+    if (!ReceiveView)
+        return;
+    const QRect outer = frameGeometry();
+    // Exclusive right and bottom edges in screen pixels, as window rectangles count them.
+    const int right = outer.x() + outer.width();
+    const int bottom = outer.y() + outer.height();
+
+    const auto place = [this](QWidget* widget, int left, int top, int screenRight,
+                              int screenBottom) {
+        if (!widget)
+            return;
+        const QPoint corner = mapFromGlobal(QPoint(screenRight, screenBottom));
+        widget->setGeometry(QRect(QPoint(left, top), QPoint(corner.x() - 1, corner.y() - 1)));
+    };
+    const auto clientX = [this](int screenX) { return mapFromGlobal(QPoint(screenX, 0)).x(); };
+    const auto clientY = [this](int screenY) { return mapFromGlobal(QPoint(0, screenY)).y(); };
+
+    const QRect view = ReceiveView->geometry();
+    place(ReceiveView, view.left(), view.top(), right - 14, bottom - 42);
+
+    if (QWidget* status = Control(TerminalControl::StatusLine))
+        place(status, status->geometry().left(), clientY(bottom - 32), right - 134, bottom - 16);
+
+    if (QWidget* clear = Control(TerminalControl::ClearReceiveData))
+        place(clear, clientX(right - 119), clientY(bottom - 35), right - 14, bottom - 15);
+
+    update();
+}
+
+// A minimised window shows the application icon centred.
+void CWendrakeTerminalDlg::paintEvent(QPaintEvent* event) {
+    if (!isMinimized()) {
+        QDialog::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().window());
+    const int size = style()->pixelMetric(QStyle::PM_LargeIconSize, nullptr, this);
+    const int x = (width() - size + 1) / 2;
+    const int y = (height() - size + 1) / 2;
+    m_appIcon.paint(&painter, QRect(x, y, size, size));
+}
+
+// =============================================================================================
+// Controls, bound members
+// =============================================================================================
+
+QWidget* CWendrakeTerminalDlg::Control(int id) const {
+    return DialogBuilder::control(this, id);
+}
+
+QAction* CWendrakeTerminalDlg::MenuAction(int id) const {
+    return DialogBuilder::menuAction(m_menuBar, id);
+}
+
+bool CWendrakeTerminalDlg::IsAsciiFormat() const {
+    const auto* ascii = qobject_cast<QAbstractButton*>(Control(TerminalControl::AsciiFormat));
+    return ascii && ascii->isChecked();
+}
+
+void CWendrakeTerminalDlg::UpdateData(bool saveAndValidate) {
+    const auto check = [this](int id, int& member, bool save) {
+        auto* button = qobject_cast<QAbstractButton*>(Control(id));
+        if (!button)
+            return;
+        if (save)
+            member = button->isChecked() ? 1 : 0;
+        else
+            button->setChecked(member != 0);
+    };
+    const auto label = [this](int id, QString& member, bool save) {
+        auto* text = qobject_cast<QLabel*>(Control(id));
+        if (!text)
+            return;
+        if (save)
+            member = text->text();
+        else
+            text->setText(member);
+    };
+
+    using namespace TerminalControl;
+    check(Connect, Connected, saveAndValidate);
+    label(StatusLine, StatusText, saveAndValidate);
+    if (auto* edit = qobject_cast<QLineEdit*>(Control(ReceiveFile))) {
+        if (saveAndValidate)
+            ReceiveFileName = edit->text();
+        else
+            edit->setText(ReceiveFileName);
+    }
+    check(Capture, CaptureActive, saveAndValidate);
+    label(TerminalControl::Gpio0Label, Gpio0Label, saveAndValidate);
+    label(TerminalControl::Gpio0State, Gpio0State, saveAndValidate);
+    label(TerminalControl::Gpio1Label, Gpio1Label, saveAndValidate);
+    label(TerminalControl::Gpio1State, Gpio1State, saveAndValidate);
+    label(TerminalControl::Q3ResetState, Q3ResetState, saveAndValidate);
+}
+
+void CWendrakeTerminalDlg::showError(const QString& text) {
+    // The message box gets the normal cursor while it is up.
+    const bool busy = QApplication::overrideCursor() != nullptr;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
+    m_prompts.Message(this, text, QStringLiteral("Error"), PromptIcon::Error, PromptButtons::Ok);
+    if (busy)
+        QApplication::restoreOverrideCursor();
+}
+
+// =============================================================================================
+// Adapter list and device notices
+// =============================================================================================
+
+void CWendrakeTerminalDlg::RefreshDeviceList() {
+    const unsigned count = m_adapter.GetDeviceCount();
+    AdapterList->clear();
+    for (unsigned i = 0; i < count; ++i) {
+        // An unreadable serial still gets its entry, so indexes keep matching adapters.
+        std::string serial;
+        m_adapter.GetSerialString(i, serial);
+        AdapterList->addItem(QString::fromLatin1(serial.data(), qsizetype(serial.size())));
+    }
+    AdapterList->setCurrentIndex(count > 0 ? 0 : -1);
+}
+
+bool CWendrakeTerminalDlg::OnDeviceChange(std::uint32_t event, const DeviceNotice& notice) {
+    if (event != DeviceArrivalEvent && event != DeviceRemoveCompleteEvent)
+        return true;
+    if (notice.DeviceType != DeviceTypeInterface)
+        return true;
+    // The first 25 characters, case-sensitive; a shorter name never matches.
+    constexpr std::size_t prefixLength = sizeof(AdapterPathPrefix) - 1;
+    if (notice.Name.size() >= prefixLength &&
+        notice.Name.compare(0, prefixLength, AdapterPathPrefix) == 0)
+        RefreshDeviceList();
+    return true;
+}
+
+void CWendrakeTerminalDlg::RegisterAdapterNotification() {
+    DeviceNotification = m_platform.startNotices(
+        [this](const DeviceNotice& notice) { OnDeviceChange(notice.EventCode, notice); });
+}
+
+void CWendrakeTerminalDlg::UnregisterAdapterNotification() {
+    if (!DeviceNotification)
+        return;
+    m_platform.stopNotices();
+    DeviceNotification = false;
+}
+
+// =============================================================================================
+// Connection lifecycle
+// =============================================================================================
+
+void CWendrakeTerminalDlg::OnConnect() {
+    ToggleConnection();
+}
+
+void CWendrakeTerminalDlg::ToggleConnection() {
+    BusyCursor busy;
+    UpdateData(true);
+    if (m_adapter.IsConnected() || !connectSequence())
+        tearDown();
+    UpdateData(false);
+}
+
+// Steps up to a running connection; false after an error message, for the tear-down.
+bool CWendrakeTerminalDlg::connectSequence() {
+    const int selected = AdapterList->currentIndex();
+    if (AdapterList->count() == 0 || selected < 0) {
+        showError(QStringLiteral("No device selected"));
+        return false;
+    }
+    if (m_adapter.Connect(unsigned(selected)) != WendrakeOk) {
+        showError(QStringLiteral("Error connecting to device"));
+        return false;
+    }
+
+    const QString viewCopy = ReceiveViewText();
+
+    // The adapter's own configuration comes back at disconnect. Flow control goes off before
+    // the UART starts, so a peer that holds CTS cannot stall it.
+    SavedUartConfigValid = m_adapter.GetUartConfig(&SavedUartConfig) == WendrakeOk;
+    if (SavedUartConfigValid && SavedUartConfig.FlowControl == 1) {
+        UartConfig withoutFlowControl = SavedUartConfig;
+        withoutFlowControl.FlowControl = 0;
+        m_adapter.SetUartConfig(&withoutFlowControl);
+    }
+
+    if (m_adapter.EnableUart() != WendrakeOk) {
+        showError(QStringLiteral("Error enabling UART, closing device"));
+        return false;
+    }
+    pause(ConnectPauseMs);
+
+    if (m_settings.ToggleResetOnConnect != 0) {
+        // Pulse Q3 Reset low; what the target sent while in reset is dropped.
+        m_adapter.SetPinLatch(0xFB, PinLatchBit::Q3Reset);
+        pause(ConnectPauseMs);
+        m_adapter.FlushReceiveReports();
+        SetReceiveViewText(QString());
+        m_adapter.SetPinLatch(PinLatchBit::Q3Reset, PinLatchBit::Q3Reset);
+        SetReceiveViewText(viewCopy);
+    }
+
+    ReceiveBufferSize = m_adapter.GetReceiveBufferSize();
+    if (ReceiveBufferSize > 0)
+        ReceiveBuffer.reset(new (std::nothrow) std::uint8_t[ReceiveBufferSize]);
+    if (!ReceiveBuffer) {
+        showError(QStringLiteral("Error allocating buffers, closing device"));
+        return false;
+    }
+
+    StartReceiveThread();
+    StartPinPollTimer();
+
+    m_adapter.SetPinConfig(&m_settings.Pins);
+    m_adapter.SetUartConfig(&m_settings.Uart);
+
+    AdapterList->setEnabled(false);
+    DialogBuilder::setMenuChecked(MenuAction(TerminalMenuItem::Connect), true);
+    if (auto* button = qobject_cast<QAbstractButton*>(Control(TerminalControl::Connect)))
+        button->setText(QStringLiteral("Disconnect"));
+    Connected = 1;
+    UpdateConnectionStatus();
+    return true;
+}
+
+void CWendrakeTerminalDlg::tearDown() {
+    StopReceiveThread();
+    StopPinPollTimer();
+    releaseBuffers();
+    restoreAndCloseAdapter();
+
+    AdapterList->setEnabled(true);
+    DialogBuilder::setMenuChecked(MenuAction(TerminalMenuItem::Connect), false);
+    if (auto* button = qobject_cast<QAbstractButton*>(Control(TerminalControl::Connect)))
+        button->setText(QStringLiteral("Connect"));
+    Connected = 0;
+    UpdateConnectionStatus();
+}
+
+void CWendrakeTerminalDlg::releaseBuffers() {
+    ReceiveBuffer.reset();
+    ReceiveBufferSize = 0;
+    // A file send still running must be over before its block goes.
+    StopFileSend();
+    SendFileBuffer.reset();
+    SendFileLength = 0;
+}
+
+// UART off, the adapter's own configuration back, handshake and close; statuses are not tested.
+void CWendrakeTerminalDlg::restoreAndCloseAdapter() {
+    if (!m_adapter.IsConnected())
+        return;
+    m_adapter.DisableUart();
+    if (SavedUartConfigValid)
+        m_adapter.SetUartConfig(&SavedUartConfig);
+    m_adapter.Disconnect();
+    SavedUartConfigValid = false;
+}
+
+bool CWendrakeTerminalDlg::EnsureConnected() {
+    if (m_adapter.IsConnected())
+        return true;
+    const PromptAnswer answer =
+        m_prompts.Message(this, QStringLiteral("Not connected, would you like to connect now?"),
+                          QStringLiteral("Connect"), PromptIcon::Question, PromptButtons::YesNo);
+    if (answer != PromptAnswer::Yes)
+        return false;
+    ToggleConnection();
+    return m_adapter.IsConnected();
+}
+
+void CWendrakeTerminalDlg::StartPinPollTimer() {
+    m_pinPollTimer.start();
+}
+
+void CWendrakeTerminalDlg::StopPinPollTimer() {
+    m_pinPollTimer.stop();
+}
+
+void CWendrakeTerminalDlg::OnTimer(int id) {
+    if (id != PinPollTimerId)
+        return;
+    if (!m_adapter.IsConnected()) {
+        StopPinPollTimer();
+        return;
+    }
+    // The latch poll: filled in by the pins work.
+}
+
+// =============================================================================================
+// Status line and pin action lists
+// =============================================================================================
+
+void CWendrakeTerminalDlg::UpdateConnectionStatus() {
+    if (m_adapter.IsConnected()) {
+        StatusText = QStringLiteral("CONNECTED  -  ");
+        UartConfig uart;
+        const bool uartRead = m_adapter.GetUartConfig(&uart) == WendrakeOk;
+        if (uartRead) {
+            StatusText += QStringLiteral("%1  -  ").arg(uart.BaudRate);
+            StatusText += parityText(uart.Parity);
+            StatusText += flowControlText(uart.FlowControl);
+            StatusText += QStringLiteral("%1 Data Bits  -  ").arg(unsigned(uart.DataBits));
+            StatusText += stopBitsText(uart);
+        } else {
+            StatusText += QStringLiteral("<UART Settings Err> - ");
+        }
+
+        const int gpio0Index = Gpio0Action->currentIndex();
+        const int gpio1Index = Gpio1Action->currentIndex();
+        Gpio0Action->clear();
+        Gpio1Action->clear();
+        // An unreadable configuration shows the GPIO names.
+        if (uartRead && uart.FlowControl != 0) {
+            refill(Gpio0Action, {"Set RTS Logic Low", "Set RTS Logic High", "Do Not Write RTS"}, 2);
+            refill(Gpio1Action, {"Set CTS Logic Low", "Set CTS Logic High", "Do Not Write CTS"}, 2);
+            Gpio0Label = QStringLiteral("RTS");
+            Gpio1Label = QStringLiteral("CTS");
+        } else {
+            refill(Gpio0Action,
+                   {"Set GPIO0 Logic Low", "Set GPIO0 Logic High", "Do Not Write GPIO0"},
+                   gpio0Index);
+            refill(Gpio1Action,
+                   {"Set GPIO1 Logic Low", "Set GPIO1 Logic High", "Do Not Write GPIO1"},
+                   gpio1Index);
+            Gpio0Label = QStringLiteral("GPIO0");
+            Gpio1Label = QStringLiteral("GPIO1");
+        }
+
+        PinConfig pins;
+        if (m_adapter.GetPinConfig(&pins) == WendrakeOk) {
+            Gpio0Action->setEnabled(isGpioOutput(pins.Gpio0Mode));
+            Gpio1Action->setEnabled(isGpioOutput(pins.Gpio1Mode));
+            Q3ResetAction->setEnabled(true);
+        }
+    } else {
+        StatusText = QStringLiteral("NOT CONNECTED");
+        Gpio0Label = QStringLiteral("GPIO0");
+        Gpio1Label = QStringLiteral("GPIO1");
+        Gpio0State.clear();
+        Gpio1State.clear();
+        Q3ResetState.clear();
+        for (QComboBox* list : {Gpio0Action, Gpio1Action, Q3ResetAction}) {
+            list->setCurrentIndex(2 < list->count() ? 2 : -1);
+            list->setEnabled(false);
+        }
+    }
+    UpdateData(false);
+}
+
+// =============================================================================================
+// Help and About
+// =============================================================================================
+
+// The help file is looked for in the working directory; the outcome is not checked.
+void CWendrakeTerminalDlg::OnHelp() {
+    QDesktopServices::openUrl(
+        QUrl::fromLocalFile(QDir::current().absoluteFilePath(QString::fromLatin1(HelpFileName))));
+}
+
+void CWendrakeTerminalDlg::OnAbout() {
+    if (m_runAboutBox)
+        m_runAboutBox();
+}
+
+// =============================================================================================
+// Receive view, receive thread and capture
+// =============================================================================================
+
+QString CWendrakeTerminalDlg::ReceiveViewText() const {
+    if (const auto* view = qobject_cast<const QPlainTextEdit*>(ReceiveView))
+        return view->toPlainText();
+    return QString();
+}
+
+void CWendrakeTerminalDlg::SetReceiveViewText(const QString& text) {
+    if (auto* view = qobject_cast<QPlainTextEdit*>(ReceiveView))
+        view->setPlainText(text);
+}
+
+void CWendrakeTerminalDlg::StartReceiveThread() {
+    // Filled in by the receive work: start ReceiveThreadProc on ReceiveBuffer.
+}
+
+void CWendrakeTerminalDlg::StopReceiveThread() {
+    // Filled in by the receive work: stop and join the receive thread if it runs.
+}
+
+void CWendrakeTerminalDlg::OnDataFormat() {
+    // Filled in by the receive work.
+}
+
+void CWendrakeTerminalDlg::OnClear() {
+    // Filled in by the receive work.
+}
+
+void CWendrakeTerminalDlg::OnBrowseReceiveFile() {
+    // Filled in by the receive work.
+}
+
+void CWendrakeTerminalDlg::OnCapture() {
+    // Filled in by the receive work.
+}
+
+void CWendrakeTerminalDlg::OnSaveAsciiData() {
+    // Filled in by the receive work.
+}
+
+void CWendrakeTerminalDlg::OnSaveHexData() {
+    // Filled in by the receive work.
+}
+
+// =============================================================================================
+// Sending typed data and files
+// =============================================================================================
+
+void CWendrakeTerminalDlg::StopFileSend() {
+    // Filled in by the send work: stop a running file send and join its worker.
+}
+
+void CWendrakeTerminalDlg::OnSendData() {
+    // Filled in by the send work.
+}
+
+void CWendrakeTerminalDlg::OnTransferTextChange() {
+    // Filled in by the send work.
+}
+
+void CWendrakeTerminalDlg::OnClearSentTransferData() {
+    // Filled in by the send work.
+}
+
+void CWendrakeTerminalDlg::OnAutoSendTransferText() {
+    // Filled in by the send work.
+}
+
+void CWendrakeTerminalDlg::OnSendFile() {
+    // Filled in by the send work.
+}
+
+// =============================================================================================
+// Pins, FIFO and settings
+// =============================================================================================
+
+void CWendrakeTerminalDlg::OnSetPinStates() {
+    // Filled in by the pins work.
+}
+
+void CWendrakeTerminalDlg::OnViewFifoStatus() {
+    // Filled in by the pins work.
+}
+
+void CWendrakeTerminalDlg::OnPurgeFifo() {
+    // Filled in by the pins work.
+}
+
+void CWendrakeTerminalDlg::OnSettings() {
+    // Filled in by the pins work.
+}
+
+void CWendrakeTerminalDlg::OnPinTest() {
+    // Filled in by the pins work.
+}

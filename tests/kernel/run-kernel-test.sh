@@ -85,6 +85,9 @@ elif [ -n "$kernel_pkg" ]; then
     if [ -n "$deb" ]; then
         rm -rf "$work/kernel/$kernel_pkg.tmp"
         dpkg -x "$deb" "$work/kernel/$kernel_pkg.tmp"
+        # Keep the kernel and the three HID modules; the other modules are some 400 MB.
+        find "$work/kernel/$kernel_pkg.tmp/lib/modules" -type f ! -path '*/drivers/hid/*' -delete
+        find "$work/kernel/$kernel_pkg.tmp/lib/modules" -depth -type d -empty -delete
         mv "$work/kernel/$kernel_pkg.tmp" "$work/kernel/$kernel_pkg"
         kernel_dir="$work/kernel/$kernel_pkg"
         # Only the unpacked tree is kept; the package itself is 70 MB.

@@ -12,6 +12,7 @@
 //   mute NAME ID COUNT        the next COUNT get requests for feature ID are never answered
 //   fifo NAME TX RX           FIFO counts answered by 0x47
 //   inject NAME HEX           bytes arriving on the adapter's UART
+//   raw NAME HEX              one input report of exactly these bytes, not padded
 //   burst NAME BYTES MICROS   BYTES pattern bytes (byte k = k mod 251) arrive on the UART,
 //                             one input report every MICROS microseconds
 //   state NAME                "ok key=value ..." of the firmware's state
@@ -347,6 +348,20 @@ std::string runCommand(const std::string& line, bool& quit) {
         const std::vector<std::uint8_t> bytes = parseHex(hex);
         f.InjectUartInput(bytes.data(), bytes.size());
         drainInput(d);
+        return "ok";
+    }
+    if (verb == "raw") {
+        std::string hex;
+        in >> hex;
+        const std::vector<std::uint8_t> bytes = parseHex(hex);
+        if (d.fd < 0 || bytes.empty() || bytes.size() > UHID_DATA_MAX)
+            return "error raw needs a plugged device and 1 to 4096 bytes";
+        uhid_event ev;
+        ev.type = UHID_INPUT2;
+        ev.u.input2.size = static_cast<std::uint16_t>(bytes.size());
+        std::memcpy(ev.u.input2.data, bytes.data(), bytes.size());
+        if (!writeEvent(d.fd, ev, offsetof(uhid_event, u.input2.data) + bytes.size()))
+            return std::string("error ") + std::strerror(errno);
         return "ok";
     }
     if (verb == "burst") {

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -25,6 +26,11 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <linux/input.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -33,6 +39,7 @@ using Clock = std::chrono::steady_clock;
 
 const std::string SerialA = "WDK-A-0001";
 const std::string SerialB = "WDK-B-0002";
+const std::string SerialC = "WDK-C-0003";
 
 int passed = 0;
 int failed = 0;
@@ -584,6 +591,117 @@ void checkReplug(Harness& h, CWendrake& held, const std::string& oldPath) {
     adapter.Disconnect();
 }
 
+std::string hexOf(const std::vector<std::uint8_t>& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (std::uint8_t b : bytes) {
+        text += digits[b >> 4];
+        text += digits[b & 15];
+    }
+    return text;
+}
+
+std::string errnoText(ssize_t result, int error) {
+    return result >= 0 ? std::to_string(result) : std::string("-1 ") + std::strerror(error);
+}
+
+// What the hidraw platform assumes of the driver, seen with plain system calls on one node.
+void checkKernelFacts(Harness& h) {
+    const std::vector<std::string> before = hidrawPaths(h.platform);
+    if (!h.plug("plug C " + SerialC)) {
+        check(false, "kernel: a third adapter plugged for the driver's own answers");
+        return;
+    }
+    std::string path;
+    for (const std::string& p : hidrawPaths(h.platform))
+        if (std::find(before.begin(), before.end(), p) == before.end())
+            path = p;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        check(false, "kernel: open " + path, std::strerror(errno));
+        return;
+    }
+
+    hidraw_devinfo info{};
+    ::ioctl(fd, HIDIOCGRAWINFO, &info);
+    check(static_cast<std::uint16_t>(info.vendor) == WendrakeVendorId &&
+              static_cast<std::uint16_t>(info.product) == WendrakeProductId &&
+              info.bustype == BUS_USB,
+          "kernel: HIDIOCGRAWINFO gives the ids as signed 16-bit values",
+          "vendor reads as " + std::to_string(info.vendor));
+
+    int descriptorSize = 0;
+    ::ioctl(fd, HIDIOCGRDESCSIZE, &descriptorSize);
+    check(descriptorSize == static_cast<int>(AdapterFirmware::ReportDescriptor().size()),
+          "kernel: HIDIOCGRDESCSIZE is the descriptor handed to uhid",
+          std::to_string(descriptorSize) + " bytes");
+
+    std::uint8_t feature[16] = {AdapterFirmware::GetModeReport};
+    const int longer = ::ioctl(fd, HIDIOCGFEATURE(9), feature);
+    feature[0] = AdapterFirmware::UartConfigReport;
+    const int shorter = ::ioctl(fd, HIDIOCGFEATURE(3), feature);
+    check(longer == 2 && shorter == 3 && feature[0] == AdapterFirmware::UartConfigReport,
+          "kernel: HIDIOCGFEATURE answers min(length, reply), report id first",
+          "9 bytes asked of a 2-byte report: " + std::to_string(longer) +
+              ", 3 of a 9-byte one: " + std::to_string(shorter));
+
+    std::uint8_t out[AdapterFirmware::OutputReportLength] = {0x81, 'x'};
+    const ssize_t written = ::write(fd, out, sizeof out);
+    check(written == static_cast<ssize_t>(sizeof out), "kernel: write() takes one whole report",
+          errnoText(written, errno));
+
+    std::vector<std::uint8_t> chunk(64);
+    for (std::size_t i = 0; i < chunk.size(); ++i)
+        chunk[i] = static_cast<std::uint8_t>(i);
+    std::uint8_t small[10] = {};
+    const bool injected = h.ok("inject C " + hexOf(chunk));
+    const ssize_t cut = ::read(fd, small, sizeof small);
+    std::uint8_t big[128] = {};
+    const ssize_t rest = ::read(fd, big, sizeof big);
+    const int restError = errno;
+    check(injected && cut == 10 && small[0] == 0xC0 && small[9] == 8 && rest < 0 &&
+              restError == EAGAIN,
+          "kernel: a short read buffer cuts the report and drops its rest",
+          errnoText(cut, 0) + " then " + errnoText(rest, restError));
+
+    // A report shorter than the descriptor declares: the adapter program never sends one.
+    h.ok("raw C 8341424300");
+    const ssize_t shortReport = ::read(fd, big, sizeof big);
+    note(std::string("kernel: a 5-byte input report of a 65-byte declared size ") +
+         (shortReport < 0 ? "is dropped (" + errnoText(shortReport, errno) + ")"
+                          : "arrives as " + std::to_string(shortReport) + " bytes"));
+
+    std::atomic<short> revents{0};
+    std::thread poller([&] {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 10000) > 0)
+            revents = p.revents;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    h.unplug("C");
+    poller.join();
+    const short r = revents;
+    check((r & POLLHUP) && (r & POLLERR),
+          "kernel: unplug wakes a blocked poll with POLLERR|POLLHUP", "revents 0x" + [&] {
+              char text[8];
+              std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(r));
+              return std::string(text);
+          }());
+    const ssize_t readGone = ::read(fd, big, sizeof big);
+    const int readError = errno;
+    const ssize_t writeGone = ::write(fd, out, sizeof out);
+    const int writeError = errno;
+    feature[0] = AdapterFirmware::GetModeReport;
+    const int ioctlGone = ::ioctl(fd, HIDIOCGFEATURE(2), feature);
+    const int ioctlError = errno;
+    check(readGone < 0 && readError == EIO && writeGone < 0 && writeError == ENODEV &&
+              ioctlGone < 0 && ioctlError == ENODEV,
+          "kernel: after an unplug read() gives EIO, write() and ioctls ENODEV",
+          "read " + errnoText(readGone, readError) + ", write " + errnoText(writeGone, writeError) +
+              ", ioctl " + errnoText(ioctlGone, ioctlError));
+    ::close(fd);
+}
+
 void checkNotices(Harness& h) {
     const std::string prefix = AdapterPathPrefix;
     auto count = [&](std::uint32_t code, bool adapter) {
@@ -656,6 +774,7 @@ int main(int argc, char** argv) {
         checkReplug(h, adapter, heldPath);
         checkUnplugWhileWriting(h);
     }
+    checkKernelFacts(h);
     checkNotices(h);
     platform.stopNotices();
 

@@ -234,6 +234,8 @@ HidStatus CHIDDevice::WriteInterruptReport(const std::uint8_t* buffer, std::size
 HidStatus CHIDDevice::ReadInterruptReports(std::uint8_t* buffer, std::size_t bufferLength,
                                            unsigned count, std::size_t& bytesRead) {
     const std::size_t readLength = std::size_t{count} * m_inputReportLength;
+    // The count is judged against InputBufferCount(), the figure callers size their reads by:
+    // a driver that reports no count would otherwise refuse every read.
     if (!buffer || bufferLength < readLength || count > InputBufferCount())
         return HidBadBufferSize;
     std::memset(buffer, 0, bufferLength);

@@ -72,26 +72,39 @@ if [ -z "$kernel_pkg" ]; then
     kernel_pkg="$(resolve_kernel || true)"
 fi
 
+# Unpacks the downloaded package of that name into the cache; false when there is none.
+unpack_kernel() {
+    local name="$1" deb
+    deb="$(ls -t "$debs/${name}"_*.deb 2>/dev/null | head -n 1 || true)"
+    [ -n "$deb" ] || return 1
+    rm -rf "$work/kernel/$name.tmp"
+    dpkg -x "$deb" "$work/kernel/$name.tmp"
+    # Keep the kernel and the three HID modules; the other modules are some 400 MB.
+    find "$work/kernel/$name.tmp/lib/modules" -type f ! -path '*/drivers/hid/*' -delete
+    find "$work/kernel/$name.tmp/lib/modules" -depth -type d -empty -delete
+    rm -rf "$work/kernel/$name"
+    mv "$work/kernel/$name.tmp" "$work/kernel/$name"
+    # Only the unpacked tree is kept; the package itself is 70 MB.
+    rm -f "$debs/${name}"_*.deb
+}
+
 kernel_dir=""
 if [ -n "$kernel_pkg" ] && [ -d "$work/kernel/$kernel_pkg/boot" ]; then
     kernel_dir="$work/kernel/$kernel_pkg"
 elif [ -n "$kernel_pkg" ]; then
     echo "Fetching $kernel_pkg"
     if ! apt_download "$kernel_pkg"; then
+        # Stale lists name a package the archive no longer holds: refresh and resolve again.
         update_lists || true
-        apt_download "$kernel_pkg" || true
+        kernel_pkg="$(resolve_kernel || true)"
+        if [ -n "$kernel_pkg" ] && [ ! -d "$work/kernel/$kernel_pkg/boot" ]; then
+            apt_download "$kernel_pkg" || true
+        fi
     fi
-    deb="$(ls -t "$debs/${kernel_pkg}"_*.deb 2>/dev/null | head -n 1 || true)"
-    if [ -n "$deb" ]; then
-        rm -rf "$work/kernel/$kernel_pkg.tmp"
-        dpkg -x "$deb" "$work/kernel/$kernel_pkg.tmp"
-        # Keep the kernel and the three HID modules; the other modules are some 400 MB.
-        find "$work/kernel/$kernel_pkg.tmp/lib/modules" -type f ! -path '*/drivers/hid/*' -delete
-        find "$work/kernel/$kernel_pkg.tmp/lib/modules" -depth -type d -empty -delete
-        mv "$work/kernel/$kernel_pkg.tmp" "$work/kernel/$kernel_pkg"
+    if [ -n "$kernel_pkg" ] && [ -d "$work/kernel/$kernel_pkg/boot" ]; then
         kernel_dir="$work/kernel/$kernel_pkg"
-        # Only the unpacked tree is kept; the package itself is 70 MB.
-        rm -f "$debs/${kernel_pkg}"_*.deb
+    elif [ -n "$kernel_pkg" ] && unpack_kernel "$kernel_pkg"; then
+        kernel_dir="$work/kernel/$kernel_pkg"
     fi
 fi
 if [ -z "$kernel_dir" ]; then

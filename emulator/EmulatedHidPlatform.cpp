@@ -754,7 +754,8 @@ void EmulatedHidPlatform::pumpLocked(Device& device) {
         }
         open->queue.push(report, sizeof report);
     }
-    if (open->queue.size() > before && m_readWaiters > 0)
+    // Readers only wait on an empty queue, so only the first report after that needs a wake.
+    if (before == 0 && !open->queue.empty() && m_readWaiters > 0)
         m_readCv.notify_all();
 }
 

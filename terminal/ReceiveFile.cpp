@@ -1,0 +1,66 @@
+#include "terminal/ReceiveFile.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+ReceiveFile::~ReceiveFile() {
+    close();
+}
+
+bool ReceiveFile::existsForReading(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    // A folder opens for reading on Linux but is no file to overwrite.
+    const bool isFile = ::fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode);
+    ::close(fd);
+    return isFile;
+}
+
+bool ReceiveFile::open(const QString& path) {
+    close();
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    // Another capture or save into the same file holds the lock: refuse rather than interleave.
+    // Truncating only after the lock keeps that other writer's file intact.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+bool ReceiveFile::write(const char* data, qint64 size) {
+    if (m_fd < 0)
+        return false;
+    while (size > 0) {
+        const ssize_t n = ::write(m_fd, data, std::size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+void ReceiveFile::close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// A capture or saved-data file: created or truncated, open for reading and writing and locked
+// against other writers, every write handed to the system at once (no buffering in the program),
+// so what was received is on disk even if the program is killed.
+class ReceiveFile {
+public:
+    ReceiveFile() = default;
+    ~ReceiveFile();
+
+    ReceiveFile(const ReceiveFile&) = delete;
+    ReceiveFile& operator=(const ReceiveFile&) = delete;
+
+    // True when the path can be opened for reading (the capture's overwrite question).
+    static bool existsForReading(const QString& path);
+
+    bool open(const QString& path);
+    bool isOpen() const { return m_fd >= 0; }
+    // Writes all bytes or answers false (full disk, I/O error).
+    bool write(const char* data, qint64 size);
+    void close();
+
+private:
+    int m_fd = -1;
+};

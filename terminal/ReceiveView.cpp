@@ -1,0 +1,562 @@
+#include "terminal/ReceiveView.h"
+
+#include "terminal/ReceiveViewAccessible.h"
+#include "terminal/ReceivedText.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetricsF>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace {
+
+constexpr int Margin = 2;
+constexpr int FrameMs = 16;
+// Double-click looks this far either side for the ends of a word.
+constexpr qint64 WordReach = 256;
+
+// Control characters have no glyph of the cell's width: they show as a blank cell.
+QChar shownChar(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || (u >= 0x7F && u < 0xA0))
+        return QLatin1Char(' ');
+    return QChar(u);
+}
+
+} // namespace
+
+ReceiveView::ReceiveView(QWidget* parent) : QAbstractScrollArea(parent) {
+    ReceiveViewAccessible::install();
+    setFocusPolicy(Qt::StrongFocus);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setBackgroundRole(QPalette::Base);
+    m_frameTimer.setSingleShot(true);
+    m_frameTimer.setInterval(FrameMs);
+    connect(&m_frameTimer, &QTimer::timeout, this, &ReceiveView::onFrame);
+    updateMetrics();
+}
+
+ReceiveView::~ReceiveView() = default;
+
+void ReceiveView::setSource(const ReceivedText* text) {
+    m_text = text;
+    contentReset();
+}
+
+// --- content ---------------------------------------------------------------------------------
+
+void ReceiveView::setFormat(Format format) {
+    m_format = format;
+    m_resetPending = true;
+    setCaretInternal(0, 0, true);
+    updateScrollBar();
+    scheduleFrame();
+}
+
+void ReceiveView::contentAppended() {
+    if (!m_text)
+        return;
+    const qint64 asciiStart = m_index.startByte();
+    m_index.extend(*m_text);
+    if (m_index.startByte() != asciiStart && m_format == Format::Ascii)
+        m_resetPending = true;
+    const qint64 end = textLength();
+    setCaretInternal(end, end, true);
+}
+
+void ReceiveView::contentReset() {
+    m_index.reset(m_text ? m_text->asciiStart() : 0);
+    if (m_text)
+        m_index.extend(*m_text);
+    m_resetPending = true;
+    setCaretInternal(0, 0, true);
+    updateScrollBar();
+    scheduleFrame();
+}
+
+void ReceiveView::setBlank(bool blank) {
+    if (blank == m_blank)
+        return;
+    m_blank = blank;
+    m_resetPending = true;
+    setCaretInternal(0, 0, true);
+    updateScrollBar();
+    viewport()->update();
+}
+
+qint64 ReceiveView::textLength() const {
+    if (m_blank || !m_text)
+        return 0;
+    if (m_format == Format::Ascii)
+        return m_index.displayLength();
+    return 3 * m_index.indexedEnd();
+}
+
+QString ReceiveView::textRange(qint64 from, qint64 to) const {
+    const qint64 length = textLength();
+    from = std::clamp<qint64>(from, 0, length);
+    to = std::clamp<qint64>(to, from, length);
+    if (from == to)
+        return {};
+    if (m_format == Format::Hex) {
+        const qint64 first = from / 3;
+        const qint64 last = (to + 2) / 3;
+        const QByteArray hex = ReceivedText::hexChunk(m_text->bytes(first, last));
+        return QString::fromLatin1(hex.constData() + (from - 3 * first), to - from);
+    }
+    const qint64 line = m_index.lineOfPosition(from);
+    qint64 byte = m_index.byteOfColumn(*m_text, line, from - m_index.lineStartPosition(line));
+    QString out;
+    out.reserve(to - from);
+    const qint64 end = m_index.indexedEnd();
+    while (out.size() < to - from && byte < end) {
+        const QByteArrayView piece = m_text->contiguousAt(byte);
+        const qint64 n = std::min<qint64>(piece.size(), end - byte);
+        qint64 i = 0;
+        for (; i < n && out.size() < to - from; ++i) {
+            if (!ReceiveLineIndex::isHidden(piece[i]))
+                out.append(QChar(static_cast<unsigned char>(piece[i])));
+        }
+        byte += i;
+    }
+    return out;
+}
+
+// --- caret and selection -----------------------------------------------------------------------
+
+void ReceiveView::setCaretInternal(qint64 anchor, qint64 caret, bool scroll) {
+    const qint64 length = textLength();
+    anchor = std::clamp<qint64>(anchor, 0, length);
+    caret = std::clamp<qint64>(caret, 0, length);
+    const bool changed = anchor != m_anchor || caret != m_caret;
+    m_anchor = anchor;
+    m_caret = caret;
+    if (scroll)
+        m_scrollToCaret = true;
+    scheduleFrame();
+    if (changed)
+        emit selectionChanged();
+}
+
+void ReceiveView::setCaretPosition(qint64 position) {
+    setCaretInternal(position, position, true);
+}
+
+void ReceiveView::setSelection(qint64 anchor, qint64 caret) {
+    setCaretInternal(anchor, caret, true);
+}
+
+QString ReceiveView::selectedText() const {
+    return textRange(selectionStart(), selectionEnd());
+}
+
+void ReceiveView::selectAll() {
+    setCaretInternal(0, textLength(), true);
+}
+
+void ReceiveView::copy() const {
+    if (hasSelection())
+        QGuiApplication::clipboard()->setText(selectedText());
+}
+
+// --- layout ------------------------------------------------------------------------------------
+
+void ReceiveView::updateMetrics() {
+    m_cellFont = font();
+    if (!QFontInfo(m_cellFont).fixedPitch()) {
+        // The cells must line up: fall back on the system's fixed-pitch face at the same size.
+        QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        if (m_cellFont.pixelSize() > 0)
+            fixed.setPixelSize(m_cellFont.pixelSize());
+        else if (m_cellFont.pointSizeF() > 0)
+            fixed.setPointSizeF(m_cellFont.pointSizeF());
+        m_cellFont = fixed;
+    }
+    m_cellFont.setKerning(false);
+    // Every glyph of a row must land on the cell grid that hit testing uses: the advance is
+    // rounded up to whole pixels and the difference given as letter spacing.
+    const qreal advance = QFontMetricsF(m_cellFont).horizontalAdvance(QLatin1Char('M'));
+    m_cellWidth = std::max(1, int(std::ceil(advance)));
+    m_cellFont.setLetterSpacing(QFont::AbsoluteSpacing, m_cellWidth - advance);
+    const QFontMetricsF metrics(m_cellFont);
+    m_lineHeight = std::max(1, int(std::ceil(metrics.lineSpacing())));
+    m_ascent = int(std::ceil(metrics.ascent()));
+    updateWrapWidth();
+    viewport()->update();
+}
+
+int ReceiveView::columns() const {
+    return std::max(1, (viewport()->width() - 2 * Margin) / m_cellWidth);
+}
+
+int ReceiveView::visibleRowCount() const {
+    return std::max(1, (viewport()->height() - Margin) / m_lineHeight);
+}
+
+qint64 ReceiveView::bytesPerHexRow() const {
+    // A group's trailing space may hang past the edge, as word wrapping would allow.
+    return std::max(1, (columns() + 1) / 3);
+}
+
+qint64 ReceiveView::rowCount() const {
+    if (m_blank || !m_text)
+        return 1;
+    if (m_format == Format::Ascii)
+        return m_index.rowCount();
+    const qint64 bytes = m_index.indexedEnd();
+    const qint64 perRow = bytesPerHexRow();
+    return std::max<qint64>(1, (bytes + perRow - 1) / perRow);
+}
+
+qint64 ReceiveView::firstVisibleRow() const {
+    return verticalScrollBar()->value();
+}
+
+qint64 ReceiveView::rowStartPosition(qint64 row) const {
+    if (m_blank || !m_text)
+        return 0;
+    if (m_format == Format::Hex)
+        return std::min(3 * row * bytesPerHexRow(), textLength());
+    const auto [line, rowInLine] = m_index.lineOfRow(row);
+    return m_index.lineStartPosition(line) + rowInLine * m_index.wrapWidth();
+}
+
+qint64 ReceiveView::rowLength(qint64 row) const {
+    if (m_blank || !m_text)
+        return 0;
+    if (m_format == Format::Hex)
+        return std::min(3 * bytesPerHexRow(), textLength() - rowStartPosition(row));
+    const auto [line, rowInLine] = m_index.lineOfRow(row);
+    const qint64 width = m_index.wrapWidth();
+    return std::clamp<qint64>(m_index.lineLength(line) - rowInLine * width, 0, width);
+}
+
+qint64 ReceiveView::positionOfRowColumn(qint64 row, qint64 column) const {
+    row = std::clamp<qint64>(row, 0, rowCount() - 1);
+    return rowStartPosition(row) + std::clamp<qint64>(column, 0, rowLength(row));
+}
+
+qint64 ReceiveView::rowOfPosition(qint64 position) const {
+    if (m_blank || !m_text)
+        return 0;
+    position = std::clamp<qint64>(position, 0, textLength());
+    if (m_format == Format::Hex)
+        return std::min(position / (3 * bytesPerHexRow()), rowCount() - 1);
+    const qint64 line = m_index.lineOfPosition(position);
+    const qint64 column = position - m_index.lineStartPosition(line);
+    const qint64 rows = m_index.rowsOf(m_index.lineLength(line));
+    return m_index.lineFirstRow(line) + std::min(column / m_index.wrapWidth(), rows - 1);
+}
+
+std::vector<ReceiveView::Row> ReceiveView::layoutRows(qint64 firstRow, qint64 count) const {
+    std::vector<Row> rows;
+    const qint64 total = rowCount();
+    firstRow = std::clamp<qint64>(firstRow, 0, total - 1);
+    count = std::min(count, total - firstRow);
+    if (m_blank || !m_text || count <= 0) {
+        rows.push_back({});
+        return rows;
+    }
+    rows.reserve(std::size_t(count));
+    if (m_format == Format::Hex) {
+        const qint64 perRow = bytesPerHexRow();
+        const qint64 bytes = m_index.indexedEnd();
+        for (qint64 r = firstRow; r < firstRow + count; ++r) {
+            const qint64 first = r * perRow;
+            const QByteArray hex =
+                ReceivedText::hexChunk(m_text->bytes(first, std::min(bytes, first + perRow)));
+            rows.push_back({3 * first, QString::fromLatin1(hex)});
+        }
+        return rows;
+    }
+    const qint64 width = m_index.wrapWidth();
+    const qint64 end = m_index.indexedEnd();
+    const auto [line, rowInLine] = m_index.lineOfRow(firstRow);
+    qint64 byte = m_index.byteOfColumn(*m_text, line, rowInLine * width);
+    qint64 position = m_index.lineStartPosition(line) + rowInLine * width;
+    for (qint64 r = 0; r < count; ++r) {
+        Row row;
+        row.startPosition = position;
+        row.text.reserve(width);
+        bool lineEnded = false;
+        while (row.text.size() < width && byte < end) {
+            const char c = m_text->at(byte++);
+            if (c == '\n') {
+                ++position;
+                lineEnded = true;
+                break;
+            }
+            if (ReceiveLineIndex::isHidden(c))
+                continue;
+            row.text.append(shownChar(c));
+            ++position;
+        }
+        if (!lineEnded && row.text.size() == width) {
+            // A line exactly as long as the row ends here: its LF belongs to this row.
+            qint64 next = byte;
+            while (next < end && ReceiveLineIndex::isHidden(m_text->at(next)))
+                ++next;
+            if (next < end && m_text->at(next) == '\n') {
+                byte = next + 1;
+                ++position;
+            }
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+QString ReceiveView::rowText(qint64 row) const {
+    return layoutRows(row, 1).front().text;
+}
+
+qint64 ReceiveView::positionAt(const QPoint& point) const {
+    const qint64 row =
+        firstVisibleRow() + qint64(std::floor(double(point.y() - Margin) / m_lineHeight));
+    const qint64 column = std::lround(double(point.x() - Margin) / m_cellWidth);
+    return positionOfRowColumn(row, column);
+}
+
+QRect ReceiveView::positionRect(qint64 position) const {
+    const qint64 row = rowOfPosition(position);
+    const qint64 column = position - rowStartPosition(row);
+    const qint64 y = Margin + (row - firstVisibleRow()) * m_lineHeight;
+    return QRect(int(Margin + column * m_cellWidth),
+                 int(std::clamp<qint64>(y, INT_MIN / 2, INT_MAX / 2)), m_cellWidth, m_lineHeight);
+}
+
+void ReceiveView::updateWrapWidth() {
+    QScrollBar* bar = verticalScrollBar();
+    const bool atEnd = bar->value() == bar->maximum();
+    m_index.setWrapWidth(columns());
+    updateScrollBar();
+    if (atEnd)
+        bar->setValue(bar->maximum());
+}
+
+void ReceiveView::updateScrollBar() {
+    const int visible = visibleRowCount();
+    const qint64 maximum = std::clamp<qint64>(rowCount() - visible, 0, INT_MAX);
+    QScrollBar* bar = verticalScrollBar();
+    bar->setRange(0, int(maximum));
+    bar->setPageStep(visible);
+    bar->setSingleStep(1);
+}
+
+void ReceiveView::ensureCaretVisible() {
+    const qint64 row = rowOfPosition(m_caret);
+    const qint64 top = firstVisibleRow();
+    const int visible = visibleRowCount();
+    QScrollBar* bar = verticalScrollBar();
+    if (row < top)
+        bar->setValue(int(std::min<qint64>(row, INT_MAX)));
+    else if (row >= top + visible)
+        bar->setValue(int(std::min<qint64>(row - visible + 1, INT_MAX)));
+}
+
+void ReceiveView::scheduleFrame() {
+    if (!m_frameTimer.isActive())
+        m_frameTimer.start();
+}
+
+void ReceiveView::onFrame() {
+    updateScrollBar();
+    if (m_scrollToCaret) {
+        m_scrollToCaret = false;
+        ensureCaretVisible();
+    }
+    notifyAccessibility();
+    viewport()->update();
+}
+
+void ReceiveView::flushFrame() {
+    m_frameTimer.stop();
+    onFrame();
+}
+
+void ReceiveView::notifyAccessibility() {
+    const qint64 length = textLength();
+    if (QAccessible::isActive()) {
+        if (m_resetPending) {
+            QAccessibleTextUpdateEvent event(this, 0, QString(), QString());
+            QAccessible::updateAccessibility(&event);
+        } else if (length > m_reportedLength) {
+            QAccessibleTextInsertEvent event(this, int(m_reportedLength),
+                                             textRange(m_reportedLength, length));
+            QAccessible::updateAccessibility(&event);
+        }
+        QAccessibleTextCursorEvent cursor(this, int(std::min<qint64>(m_caret, INT_MAX)));
+        QAccessible::updateAccessibility(&cursor);
+    }
+    m_resetPending = false;
+    m_reportedLength = length;
+}
+
+// --- events ------------------------------------------------------------------------------------
+
+void ReceiveView::paintEvent(QPaintEvent*) {
+    QPainter painter(viewport());
+    const QPalette& pal = palette();
+    painter.fillRect(viewport()->rect(), pal.brush(QPalette::Base));
+    painter.setFont(m_cellFont);
+    const qint64 top = firstVisibleRow();
+    const std::vector<Row> rows = layoutRows(top, visibleRowCount() + 1);
+    const qint64 selStart = selectionStart();
+    const qint64 selEnd = selectionEnd();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        const int y = Margin + int(i) * m_lineHeight;
+        const qint64 from = std::max(selStart, row.startPosition) - row.startPosition;
+        const qint64 to = std::min(selEnd, row.startPosition + row.text.size()) - row.startPosition;
+        const qsizetype length = row.text.size();
+        const qsizetype a = qsizetype(std::clamp<qint64>(from, 0, length));
+        const qsizetype b = qsizetype(std::clamp<qint64>(to, a, length));
+        if (b > a)
+            painter.fillRect(
+                QRect(Margin + int(a) * m_cellWidth, y, int(b - a) * m_cellWidth, m_lineHeight),
+                pal.brush(QPalette::Highlight));
+        // Up to three runs: before, inside and after the selection.
+        const qsizetype cuts[] = {0, a, b, length};
+        for (int k = 0; k < 3; ++k) {
+            if (cuts[k + 1] <= cuts[k])
+                continue;
+            painter.setPen(pal.color(k == 1 ? QPalette::HighlightedText : QPalette::Text));
+            painter.drawText(QPoint(Margin + int(cuts[k]) * m_cellWidth, y + m_ascent),
+                             row.text.mid(cuts[k], cuts[k + 1] - cuts[k]));
+        }
+    }
+    if (hasFocus() && !m_blank && !hasSelection()) {
+        const QRect caret = positionRect(m_caret);
+        painter.fillRect(QRect(caret.x(), caret.y(), 1, caret.height()), pal.brush(QPalette::Text));
+    }
+}
+
+void ReceiveView::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    updateWrapWidth();
+}
+
+void ReceiveView::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        updateMetrics();
+}
+
+void ReceiveView::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) {
+        copy();
+        return;
+    }
+    if (event->matches(QKeySequence::SelectAll)) {
+        selectAll();
+        return;
+    }
+    if (event->matches(QKeySequence::MoveToStartOfDocument)) {
+        setCaretPosition(0);
+        return;
+    }
+    if (event->matches(QKeySequence::MoveToEndOfDocument)) {
+        setCaretPosition(textLength());
+        return;
+    }
+    if (event->matches(QKeySequence::SelectStartOfDocument)) {
+        setSelection(m_anchor, 0);
+        return;
+    }
+    if (event->matches(QKeySequence::SelectEndOfDocument)) {
+        setSelection(m_anchor, textLength());
+        return;
+    }
+    // Page and arrow keys scroll; everything else goes on to the dialog (Enter, Escape, Tab).
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+void ReceiveView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    const qint64 position = positionAt(event->position().toPoint());
+    if (event->modifiers() & Qt::ShiftModifier)
+        setCaretInternal(m_anchor, position, false);
+    else
+        setCaretInternal(position, position, false);
+    m_dragging = true;
+    viewport()->update();
+}
+
+void ReceiveView::mouseMoveEvent(QMouseEvent* event) {
+    if (!m_dragging)
+        return;
+    const QPoint point = event->position().toPoint();
+    QScrollBar* bar = verticalScrollBar();
+    if (point.y() < 0)
+        bar->setValue(bar->value() - 1);
+    else if (point.y() > viewport()->height())
+        bar->setValue(bar->value() + 1);
+    setCaretInternal(m_anchor, positionAt(point), false);
+    viewport()->update();
+}
+
+void ReceiveView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !m_dragging)
+        return;
+    m_dragging = false;
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (hasSelection() && clipboard->supportsSelection())
+        clipboard->setText(selectedText(), QClipboard::Selection);
+}
+
+void ReceiveView::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return;
+    const qint64 position = positionAt(event->position().toPoint());
+    const qint64 from = std::max<qint64>(0, position - WordReach);
+    const QString around = textRange(from, position + WordReach);
+    const qint64 at = position - from;
+    auto isWord = [&around](qint64 i) { return !around[i].isSpace(); };
+    qint64 start = at;
+    while (start > 0 && isWord(start - 1))
+        --start;
+    qint64 end = at;
+    while (end < around.size() && isWord(end))
+        ++end;
+    setCaretInternal(from + start, from + end, false);
+    m_dragging = false;
+    viewport()->update();
+}
+
+void ReceiveView::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* copyAction = menu.addAction(tr("&Copy"), this, &ReceiveView::copy);
+    copyAction->setEnabled(hasSelection());
+    menu.addAction(tr("Select &All"), this, &ReceiveView::selectAll);
+    menu.exec(event->globalPos());
+}
+
+void ReceiveView::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void ReceiveView::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+}
+
+void ReceiveView::scrollContentsBy(int, int) {
+    viewport()->update();
+}

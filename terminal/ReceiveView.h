@@ -1,0 +1,121 @@
+#pragma once
+
+#include "terminal/ReceiveLineIndex.h"
+
+#include <QAbstractScrollArea>
+#include <QFont>
+#include <QString>
+#include <QTimer>
+
+class ReceivedText;
+
+// The read-only receive view: shows the stored received bytes as text or as hexadecimal, wrapped
+// at its width in a fixed-pitch font. It lays out only the rows on screen and repaints on a
+// frame timer, so a long run without line breaks costs the same at 50 MB as at 1 KB.
+// In ASCII form carriage returns and zero bytes take no cell and LF breaks the line; other
+// control bytes show as blanks, 0x80-0xFF as their Latin-1 characters.
+class ReceiveView : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    enum class Format { Ascii, Hex };
+
+    explicit ReceiveView(QWidget* parent = nullptr);
+    ~ReceiveView() override;
+
+    void setSource(const ReceivedText* text);
+    const ReceivedText* source() const { return m_text; }
+
+    Format format() const { return m_format; }
+    // Shows the whole stored text in the other form; the caret goes to the start.
+    void setFormat(Format format);
+    // After bytes were appended to the source: caret at the end with an empty selection, and
+    // the view follows it at the next frame. The focus stays where it is.
+    void contentAppended();
+    // After the source was emptied or AsciiText started afresh.
+    void contentReset();
+    // Shows nothing for a while without touching the stored text (the Q3 Reset pulse).
+    void setBlank(bool blank);
+    bool isBlank() const { return m_blank; }
+
+    // The view's text is what it shows: in ASCII form without carriage returns and zero bytes.
+    qint64 textLength() const;
+    QString text() const { return textRange(0, textLength()); }
+    QString textRange(qint64 from, qint64 to) const;
+
+    qint64 caretPosition() const { return m_caret; }
+    qint64 anchorPosition() const { return m_anchor; }
+    qint64 selectionStart() const { return std::min(m_anchor, m_caret); }
+    qint64 selectionEnd() const { return std::max(m_anchor, m_caret); }
+    bool hasSelection() const { return m_anchor != m_caret; }
+    // Puts the caret there with an empty selection and scrolls it into view.
+    void setCaretPosition(qint64 position);
+    void setSelection(qint64 anchor, qint64 caret);
+    QString selectedText() const;
+    void selectAll();
+    void copy() const;
+
+    // Layout at the current width, for the scroll bar, tests and accessibility.
+    int columns() const;
+    qint64 rowCount() const;
+    qint64 firstVisibleRow() const;
+    int visibleRowCount() const;
+    QString rowText(qint64 row) const;
+    qint64 rowOfPosition(qint64 position) const;
+    qint64 positionAt(const QPoint& viewportPoint) const;
+    QRect positionRect(qint64 position) const; // in viewport coordinates
+    // Applies pending appends to the scroll bar at once instead of at the next frame.
+    void flushFrame();
+
+signals:
+    void selectionChanged();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    struct Row {
+        qint64 startPosition = 0;
+        QString text; // as painted: control characters blanked
+    };
+
+    void updateMetrics();
+    void updateWrapWidth();
+    void updateScrollBar();
+    void scheduleFrame();
+    void onFrame();
+    void ensureCaretVisible();
+    void setCaretInternal(qint64 anchor, qint64 caret, bool scroll);
+    qint64 bytesPerHexRow() const;
+    qint64 rowStartPosition(qint64 row) const;
+    qint64 rowLength(qint64 row) const;
+    qint64 positionOfRowColumn(qint64 row, qint64 column) const;
+    std::vector<Row> layoutRows(qint64 firstRow, qint64 count) const;
+    void notifyAccessibility();
+
+    const ReceivedText* m_text = nullptr;
+    ReceiveLineIndex m_index;
+    Format m_format = Format::Ascii;
+    bool m_blank = false;
+    qint64 m_anchor = 0;
+    qint64 m_caret = 0;
+    bool m_dragging = false;
+    bool m_scrollToCaret = false;
+    bool m_resetPending = false;
+    qint64 m_reportedLength = 0;
+    QFont m_cellFont;
+    int m_cellWidth = 8;
+    int m_lineHeight = 16;
+    int m_ascent = 12;
+    QTimer m_frameTimer;
+};

@@ -1,0 +1,270 @@
+#include "terminal/ReceiveView.h"
+#include "terminal/ReceivedText.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+QString latin1(const std::string& s) {
+    return QString::fromLatin1(s.data(), qsizetype(s.size()));
+}
+
+// What the view must show in ASCII form, worked out the plain way: drop CR and zero bytes, split
+// at LF, cut each line into rows of the view's width (an empty line is one empty row).
+struct AsciiModel {
+    QString text;
+    std::vector<QString> rows;
+    std::vector<qint64> rowOfPosition;
+
+    AsciiModel(const std::string& bytes, int width) {
+        for (char c : bytes)
+            if (c != '\r' && c != '\0')
+                text.append(QChar(static_cast<unsigned char>(c)));
+        rowOfPosition.assign(std::size_t(text.size() + 1), -1);
+        qint64 position = 0;
+        for (const QString& line : text.split(QLatin1Char('\n'))) {
+            qint64 used = 0;
+            do {
+                const QString row = line.mid(used, width);
+                for (qsizetype i = 0; i < row.size(); ++i)
+                    rowOfPosition[std::size_t(position + used + i)] = qint64(rows.size());
+                rows.push_back(shown(row));
+                used += row.size();
+            } while (used < line.size());
+            rowOfPosition[std::size_t(position + line.size())] = qint64(rows.size()) - 1;
+            position += line.size() + 1;
+        }
+    }
+
+    static QString shown(QString row) {
+        for (QChar& c : row)
+            if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0))
+                c = QLatin1Char(' ');
+        return row;
+    }
+};
+
+class ReceiveViewTest : public ::testing::Test {
+protected:
+    ReceivedText store;
+    ReceiveView view;
+
+    ReceiveViewTest() {
+        view.setSource(&store);
+        view.resize(400, 200);
+        view.show();
+    }
+
+    void receive(const std::string& bytes) {
+        store.append(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+        view.contentAppended();
+    }
+};
+
+} // namespace
+
+TEST_F(ReceiveViewTest, AsciiFormDropsCarriageReturnsAndZeroBytes) {
+    struct Case {
+        const char* name;
+        std::string received;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"A B CR LF", "AB\r\n", "AB\n"},
+        {"lone CR", "a\rb", "ab"},
+        {"zero bytes", std::string("\0x\0y\0", 5), "xy"},
+        {"Latin-1 and control bytes kept in the text", "\xE9\x01\xFF", "\xE9\x01\xFF"},
+        {"form feed starts afresh", "abc\fde", "de"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        store.clear();
+        view.contentReset();
+        receive(c.received);
+        EXPECT_EQ(view.text(), latin1(c.shown));
+        EXPECT_EQ(view.textLength(), qint64(c.shown.size()));
+    }
+}
+
+TEST_F(ReceiveViewTest, RowsShowControlBytesAsBlanksAndLatin1AsItself) {
+    receive("A\x01\xE9\r\nnext");
+    ASSERT_EQ(view.rowCount(), 2);
+    EXPECT_EQ(view.rowText(0), QString::fromUtf8("A é"));
+    EXPECT_EQ(view.rowText(1), "next");
+}
+
+TEST_F(ReceiveViewTest, FormatSwitchesShowTheWholeStoredTextEachWay) {
+    receive("AB\r\n");
+    view.setFormat(ReceiveView::Format::Hex);
+    EXPECT_EQ(view.text(), "41 42 0D 0A ");
+    view.setFormat(ReceiveView::Format::Ascii);
+    EXPECT_EQ(view.text(), "AB\n");
+
+    // A form feed in Hex Format changes nothing there; a later switch shows what followed it.
+    view.setFormat(ReceiveView::Format::Hex);
+    receive("x\fyz");
+    EXPECT_EQ(view.text(), "41 42 0D 0A 78 0C 79 7A ");
+    view.setFormat(ReceiveView::Format::Ascii);
+    EXPECT_EQ(view.text(), "yz");
+}
+
+TEST_F(ReceiveViewTest, HexRowsHoldWholeGroups) {
+    const std::string bytes(100, 'z');
+    receive(bytes);
+    view.setFormat(ReceiveView::Format::Hex);
+    const qint64 perRow = std::max(1, (view.columns() + 1) / 3);
+    ASSERT_LT(perRow, 100) << "the view is too wide for this test";
+    EXPECT_EQ(view.rowCount(), (100 + perRow - 1) / perRow);
+    const QString all = view.text();
+    for (qint64 r = 0; r < view.rowCount(); ++r)
+        EXPECT_EQ(view.rowText(r), all.mid(3 * r * perRow, 3 * perRow)) << "row " << r;
+}
+
+TEST_F(ReceiveViewTest, AsciiLayoutMatchesAPlainModel) {
+    std::mt19937 random(5);
+    const char alphabet[] = "abcdefgh\r\n\0\x01\xE9 ";
+    for (int width : {24, 60, 150, 400}) {
+        view.resize(width, 200);
+        for (int round = 0; round < 3; ++round) {
+            SCOPED_TRACE(testing::Message() << "width " << width << " round " << round);
+            std::string bytes;
+            const bool longLines = round == 2;
+            const std::size_t size = longLines ? 30000 : 3000;
+            for (std::size_t i = 0; i < size; ++i) {
+                char c = alphabet[random() % (sizeof alphabet - 1)];
+                if (longLines && c == '\n')
+                    c = (random() % 50 == 0) ? '\n' : 'L';
+                bytes += c;
+            }
+            store.clear();
+            view.contentReset();
+            // Reads of uneven sizes, so lines and carriage returns straddle them.
+            for (std::size_t at = 0; at < bytes.size();) {
+                const std::size_t n = std::min<std::size_t>(1 + random() % 700, bytes.size() - at);
+                receive(bytes.substr(at, n));
+                at += n;
+            }
+            const AsciiModel model(bytes, view.columns());
+            ASSERT_EQ(view.text(), model.text);
+            ASSERT_EQ(view.rowCount(), qint64(model.rows.size()));
+            for (qint64 r = 0; r < view.rowCount(); ++r)
+                ASSERT_EQ(view.rowText(r), model.rows[std::size_t(r)]) << "row " << r;
+            for (qint64 p = 0; p <= view.textLength(); p += longLines ? 37 : 1)
+                ASSERT_EQ(view.rowOfPosition(p), model.rowOfPosition[std::size_t(p)])
+                    << "position " << p;
+            for (int k = 0; k < 50; ++k) {
+                const qint64 from = qint64(random() % (model.text.size() + 1));
+                const qint64 to = from + qint64(random() % 9000);
+                ASSERT_EQ(view.textRange(from, to), model.text.mid(from, to - from));
+            }
+        }
+    }
+}
+
+TEST_F(ReceiveViewTest, EveryAppendPutsTheCaretAtTheEndEvenWithoutBytes) {
+    receive("hello\r\nworld");
+    EXPECT_EQ(view.caretPosition(), view.textLength());
+    view.setSelection(0, 3);
+    receive("");
+    EXPECT_EQ(view.caretPosition(), view.textLength());
+    EXPECT_FALSE(view.hasSelection());
+}
+
+TEST_F(ReceiveViewTest, FollowsTheEndAtTheNextFrame) {
+    std::string lines;
+    for (int i = 0; i < 500; ++i)
+        lines += "line " + std::to_string(i) + "\r\n";
+    receive(lines);
+    QScrollBar* bar = view.verticalScrollBar();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }, 5000));
+    EXPECT_EQ(view.firstVisibleRow() + view.visibleRowCount(), view.rowCount());
+    EXPECT_EQ(view.rowText(view.rowCount() - 2), "line 499");
+}
+
+TEST_F(ReceiveViewTest, AppendsLeaveTheFocusWhereItIs) {
+    QLineEdit other;
+    other.show();
+    other.activateWindow();
+    other.setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return other.hasFocus(); }, 5000));
+    receive("data\n");
+    view.flushFrame();
+    EXPECT_TRUE(other.hasFocus());
+    EXPECT_EQ(view.focusPolicy(), Qt::StrongFocus);
+}
+
+TEST_F(ReceiveViewTest, BlankShowsNothingAndPutsTheTextBack) {
+    receive("kept\r\n");
+    view.setBlank(true);
+    EXPECT_EQ(view.text(), "");
+    EXPECT_EQ(view.rowCount(), 1);
+    EXPECT_EQ(store.asciiText(), "kept\r\n");
+    view.setBlank(false);
+    EXPECT_EQ(view.text(), "kept\n");
+}
+
+TEST_F(ReceiveViewTest, ClearEmptiesTheView) {
+    receive("something\n");
+    store.clear();
+    view.contentReset();
+    EXPECT_EQ(view.text(), "");
+    EXPECT_EQ(view.caretPosition(), 0);
+    EXPECT_EQ(view.rowCount(), 1);
+}
+
+TEST_F(ReceiveViewTest, KeyboardSelectAllAndCopy) {
+    receive("copy\r\nme\xE9");
+    view.setFocus();
+    QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(view.selectedText(), QString::fromUtf8("copy\nmeé"));
+    QApplication::clipboard()->clear();
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), QString::fromUtf8("copy\nmeé"));
+}
+
+TEST_F(ReceiveViewTest, MouseDragSelectsText) {
+    receive("abcdefgh\nsecond line");
+    view.flushFrame();
+    const QRect first = view.positionRect(2);   // before "c"
+    const QRect second = view.positionRect(12); // before "o" of "second"
+    QWidget* viewport = view.viewport();
+    QTest::mousePress(viewport, Qt::LeftButton, {}, first.center() - QPoint(first.width() / 2, 0));
+    QTest::mouseMove(viewport, second.center() - QPoint(second.width() / 2, 0));
+    QTest::mouseRelease(viewport, Qt::LeftButton, {},
+                        second.center() - QPoint(second.width() / 2, 0));
+    EXPECT_EQ(view.selectedText(), "cdefgh\nsec");
+}
+
+TEST_F(ReceiveViewTest, AccessibleAsReadOnlyText) {
+    receive("AB\r\nC");
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(&view);
+    ASSERT_NE(iface, nullptr);
+    EXPECT_EQ(iface->role(), QAccessible::EditableText);
+    EXPECT_TRUE(iface->state().readOnly);
+    EXPECT_EQ(iface->text(QAccessible::Value), "AB\nC");
+    QAccessibleTextInterface* text = iface->textInterface();
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->characterCount(), 4);
+    EXPECT_EQ(text->text(1, 3), "B\n");
+    EXPECT_EQ(text->cursorPosition(), 4);
+    text->setSelection(0, 0, 2);
+    EXPECT_EQ(view.selectedText(), "AB");
+    int start = -1, end = -1;
+    text->selection(0, &start, &end);
+    EXPECT_EQ(start, 0);
+    EXPECT_EQ(end, 2);
+    EXPECT_EQ(text->offsetAtPoint(text->characterRect(3).center()), 3);
+}

@@ -128,8 +128,8 @@ public:
     void InjectUartInput(const std::uint8_t* data, std::size_t count);
     void InjectUartInput(std::string_view bytes);
     // A paced byte source: called with (destination, capacity<=64) whenever the host queue has
-    // room; returns how many bytes it wrote (0 = nothing now). Called under the platform's lock:
-    // it must not call back into the platform.
+    // room; returns how many bytes it wrote (0 = nothing now). Called under the platform's and
+    // the firmware's locks: it must not call back into either.
     void SetUartSource(std::function<std::size_t(std::uint8_t*, std::size_t)> source);
     // Called (without any lock held) after InjectUartInput, so the host side can collect the
     // reports. The emulated platform installs this; it must not be called from inside the

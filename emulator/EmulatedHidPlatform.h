@@ -22,7 +22,8 @@
 // is dropped and counted. In FlowControlled mode reports wait inside the adapter until the queue
 // has room, and output writes to a looped-back adapter block while its backlog is full, so
 // nothing is lost. A byte source (AdapterFirmware::SetUartSource) is only pulled while the queue
-// has room, in both modes.
+// has room, in both modes. Benchmarks use FlowControlled and turn the wire record and the
+// firmware's output record off. No transfer may still be blocked when the platform is destroyed.
 class EmulatedHidPlatform : public HidPlatform {
 public:
     // Stable id of an emulated device, in the order devices were added.
@@ -84,7 +85,8 @@ public:
     // Plugs in a HID interface of another kind (no firmware; feature transfers and writes fail).
     DeviceId AddOtherDevice(std::uint16_t vendorId, std::uint16_t productId,
                             const std::u16string& serial = u"");
-    // The id of an adapter added here, and the firmware of an adapter id.
+    // The id of an adapter added here, and the firmware of an adapter id (both throw
+    // std::out_of_range for a foreign adapter or an id that is not an adapter).
     DeviceId IdOf(const AdapterFirmware& adapter) const;
     AdapterFirmware& Adapter(DeviceId id);
     // Number of devices ever added (ids run from 0 to this minus one).

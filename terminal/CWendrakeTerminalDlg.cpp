@@ -4,6 +4,9 @@
 #include "resources/DialogBuilder.h"
 #include "resources/TerminalDialogTemplate.h"
 #include "resources/TerminalMenu.h"
+#include "terminal/CProgressDlg.h"
+#include "terminal/HexTextParser.h"
+#include "terminal/TransferBox.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -128,6 +131,11 @@ void CWendrakeTerminalDlg::installCustomWidgets(DialogBuilder& builder) {
     // The receive view (1001) stays the builder's read-only text view until the receive work
     // installs its own view here.
     (void)builder;
+    // The transfer box: Enter sends, Ctrl+Enter types CR LF, program-set text is no user change.
+    builder.setCustomWidget(TerminalControl::TransferBox,
+                            [](const ControlTemplate&, QWidget* parent) -> QWidget* {
+                                return new ::TransferBox(parent);
+                            });
 }
 
 void CWendrakeTerminalDlg::connectCommands() {
@@ -160,8 +168,8 @@ void CWendrakeTerminalDlg::connectCommands() {
     onMenu(Menu::SaveHexData, &CWendrakeTerminalDlg::OnSaveHexData);
 
     onButton(SendData, &CWendrakeTerminalDlg::OnSendData);
-    if (TransferBox)
-        connect(TransferBox, &QPlainTextEdit::textChanged, this,
+    if (::TransferBox* box = transferBox())
+        connect(box, &::TransferBox::userTextChanged, this,
                 &CWendrakeTerminalDlg::OnTransferTextChange);
     onMenu(Menu::ClearSentTransferData, &CWendrakeTerminalDlg::OnClearSentTransferData);
     onMenu(Menu::AutoSendTransferText, &CWendrakeTerminalDlg::OnAutoSendTransferText);
@@ -188,9 +196,7 @@ bool CWendrakeTerminalDlg::OnInitDialog() {
     // 4. No buffers yet.
     ReceiveBuffer.reset();
     ReceiveBufferSize = 0;
-    SendFileBuffer.reset();
-    SendFileLength = 0;
-    SendFileProgress = 0;
+    m_fileSender.Finish();
 
     // 5. The fixed-pitch font of the transfer box and the receive view.
     TerminalFont = DialogBuilder::fontFor(QStringLiteral("Courier"), 8);
@@ -508,10 +514,8 @@ void CWendrakeTerminalDlg::tearDown() {
 void CWendrakeTerminalDlg::releaseBuffers() {
     ReceiveBuffer.reset();
     ReceiveBufferSize = 0;
-    // A file send still running must be over before its block goes.
+    // A file send still running is stopped and waited for; that releases its block.
     StopFileSend();
-    SendFileBuffer.reset();
-    SendFileLength = 0;
 }
 
 // UART off, the adapter's own configuration back, handshake and close; statuses are not tested.
@@ -682,28 +686,116 @@ void CWendrakeTerminalDlg::OnSaveHexData() {
 // Sending typed data and files
 // =============================================================================================
 
+::TransferBox* CWendrakeTerminalDlg::transferBox() const {
+    return qobject_cast<::TransferBox*>(Control(TerminalControl::TransferBox));
+}
+
 void CWendrakeTerminalDlg::StopFileSend() {
-    // Filled in by the send work: stop a running file send and join its worker.
+    m_fileSender.Stop();
 }
 
 void CWendrakeTerminalDlg::OnSendData() {
-    // Filled in by the send work.
+    if (!EnsureConnected())
+        return;
+    ::TransferBox* box = transferBox();
+    {
+        BusyCursor busy;
+        SendText = box ? box->text() : QString();
+
+        bool sent = false;
+        try {
+            QByteArray bytes = HexTextParser::TextToLatin1(SendText);
+            if (!IsAsciiFormat())
+                bytes = HexTextParser::ParseHexText(std::move(bytes));
+            // Each report waits a bounded time; a stalled adapter fails the send instead of
+            // holding the window.
+            sent = bytes.size() <= qsizetype(UINT32_MAX) &&
+                   m_adapter.WriteUart(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                       std::uint32_t(bytes.size()), nullptr,
+                                       TypedSendReportTimeoutMs) == WendrakeOk;
+        } catch (const std::bad_alloc&) {
+            // No room for the bytes: nothing is sent and nothing is said.
+        }
+
+        // A failed send keeps the text, so it can be sent again.
+        if (sent && m_settings.ClearSentTransferData == 1) {
+            SendText.clear();
+            if (box)
+                box->setText(QString());
+        }
+    }
+    if (box)
+        box->setFocus(Qt::OtherFocusReason);
 }
 
+// Every user change of the box, with automatic send on, goes out at once and empties the box.
 void CWendrakeTerminalDlg::OnTransferTextChange() {
-    // Filled in by the send work.
+    if (m_settings.AutoSendTransferText == 0)
+        return;
+    ::TransferBox* box = transferBox();
+    if (!box)
+        return;
+    ChangeText = box->text();
+    if (!ChangeText.isEmpty())
+        OnSendData();
+    box->setText(QString());
 }
 
 void CWendrakeTerminalDlg::OnClearSentTransferData() {
-    // Filled in by the send work.
+    toggleSendOption(m_settings.ClearSentTransferData, MenuClearSentTransferData);
 }
 
 void CWendrakeTerminalDlg::OnAutoSendTransferText() {
-    // Filled in by the send work.
+    toggleSendOption(m_settings.AutoSendTransferText, MenuAutoSendTransferText);
+}
+
+// The menu's own check toggle is overruled: the mark always shows the flag.
+void CWendrakeTerminalDlg::toggleSendOption(std::int32_t& flag, int menuItemId) {
+    flag = flag == 1 ? 0 : 1;
+    DialogBuilder::setMenuChecked(MenuAction(menuItemId), flag == 1);
+    m_settingsFile.SaveSettings(m_settings);
+}
+
+void CWendrakeTerminalDlg::showFileError(const QString& text) {
+    m_prompts.Message(this, text, QStringLiteral("Error"), PromptIcon::Exclamation,
+                      PromptButtons::Ok);
 }
 
 void CWendrakeTerminalDlg::OnSendFile() {
-    // Filled in by the send work.
+    FileDialogRequest request;
+    request.Save = false;
+    request.Filter = QStringLiteral("All Files (*.*)");
+    request.ConfirmOverwrite = false;
+
+    if (!EnsureConnected())
+        return;
+    const std::optional<QString> path = m_prompts.FileName(this, request);
+    if (!path)
+        return;
+
+    switch (m_fileSender.Open(*path)) {
+    case FileSender::OpenResult::Ok:
+        break;
+    case FileSender::OpenResult::OpenFailed:
+        showFileError(QStringLiteral("Error opening file ") + *path);
+        return;
+    case FileSender::OpenResult::TooLarge:
+        showFileError(QStringLiteral("File too large to send ") + *path);
+        return;
+    case FileSender::OpenResult::ReadFailed:
+        showFileError(QStringLiteral("Error reading file ") + *path);
+        return;
+    }
+
+    {
+        CProgressDlg progress(&m_fileSender.Progress(), m_fileSender.Length(), m_prompts, this);
+        // A worker that cannot start leaves the window at 0% until Cancel.
+        m_fileSender.Start();
+        if (progress.exec() != QDialog::Accepted)
+            StopFileSend();
+    }
+    // Counter back to 0, worker joined, block released, file closed.
+    m_fileSender.Finish();
 }
 
 // =============================================================================================

@@ -6,6 +6,7 @@
 #include "device/WendrakeTypes.h"
 #include "device/platform/HidPlatform.h"
 #include "resources/UserPrompts.h"
+#include "terminal/FileSender.h"
 
 #include <QDialog>
 #include <QFile>
@@ -23,6 +24,7 @@ class QComboBox;
 class QMenuBar;
 class QPlainTextEdit;
 class DialogBuilder;
+class TransferBox;
 
 // The program's main window: adapter list, connection lifecycle, status line and pin lists, and
 // the commands of the receive, send, pin and settings work.
@@ -73,6 +75,13 @@ public:
 
     // Bound members to controls (false) or controls to bound members (true).
     void UpdateData(bool saveAndValidate);
+
+    // ---- Sending ----
+    // Bound on the wait for each report of a typed send, so a stalled adapter cannot hold the
+    // window; running into it fails the send like any other write failure.
+    static constexpr std::uint32_t TypedSendReportTimeoutMs = 2000;
+    // The file transfer state: block, length, progress counter and the open file.
+    FileSender& FileTransfer() { return m_fileSender; }
 
 public slots:
     // ---- Window and connection ----
@@ -179,10 +188,14 @@ private:
     std::unique_ptr<std::uint8_t[]> ReceiveBuffer;
     std::uint32_t ReceiveBufferSize = 0;
 
-    // File send block (the send work fills it; the tear-down releases it).
-    std::unique_ptr<std::uint8_t[]> SendFileBuffer;
-    std::uint32_t SendFileLength = 0;
-    std::atomic<std::uint32_t> SendFileProgress{0};
+    // ---- Sending ----
+    ::TransferBox* transferBox() const;
+    void toggleSendOption(std::int32_t& flag, int menuItemId);
+    void showFileError(const QString& text);
+    QString SendText;   // the box's text as OnSendData took it
+    QString ChangeText; // the box's text as OnTransferTextChange took it
+    // File send block, length and progress counter; stopped and released by the tear-down.
+    FileSender m_fileSender{m_adapter};
 
     // Capture (the receive work opens and writes it; destruction closes it).
     QFile CaptureFile;

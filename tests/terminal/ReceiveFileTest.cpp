@@ -1,0 +1,73 @@
+#include "terminal/ReceiveFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray contents(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+} // namespace
+
+TEST(ReceiveFileTest, CreatesOrTruncatesAndWritesThrough) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("capture.txt");
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old contents that must go");
+    }
+    ReceiveFile file;
+    ASSERT_TRUE(file.open(path));
+    EXPECT_EQ(contents(path), "") << "truncated at open";
+    ASSERT_TRUE(file.write("4F 4B ", 6));
+    // Unbuffered: the bytes are in the file before it is closed.
+    EXPECT_EQ(contents(path), "4F 4B ");
+    ASSERT_TRUE(file.write("\0\f", 2));
+    file.close();
+    EXPECT_EQ(contents(path), QByteArray("4F 4B \0\f", 8));
+}
+
+TEST(ReceiveFileTest, ExistenceMeansOpenableForReading) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("there.txt");
+    EXPECT_FALSE(ReceiveFile::existsForReading(path));
+    QFile(path).open(QIODevice::WriteOnly);
+    EXPECT_TRUE(ReceiveFile::existsForReading(path));
+    EXPECT_FALSE(ReceiveFile::existsForReading(dir.path())) << "a folder is not a file";
+    if (geteuid() != 0) {
+        QFile::setPermissions(path, QFile::WriteOwner);
+        EXPECT_FALSE(ReceiveFile::existsForReading(path));
+    }
+}
+
+TEST(ReceiveFileTest, OpenFailures) {
+    QTemporaryDir dir;
+    ReceiveFile file;
+    EXPECT_FALSE(file.open(dir.filePath("missing/folder/file.txt")));
+    EXPECT_FALSE(file.isOpen());
+    EXPECT_FALSE(file.open(dir.path()));
+
+    // A second writer to the same file is refused and leaves the first one's bytes alone.
+    const QString path = dir.filePath("shared.txt");
+    ReceiveFile first;
+    ASSERT_TRUE(first.open(path));
+    ASSERT_TRUE(first.write("mine", 4));
+    ReceiveFile second;
+    EXPECT_FALSE(second.open(path));
+    EXPECT_EQ(contents(path), "mine");
+}
+
+TEST(ReceiveFileTest, WriteToAFullDiskFails) {
+    ReceiveFile file;
+    ASSERT_TRUE(file.open("/dev/full"));
+    EXPECT_FALSE(file.write("x", 1));
+    file.close();
+    EXPECT_FALSE(file.write("x", 1)) << "a closed file takes nothing";
+}

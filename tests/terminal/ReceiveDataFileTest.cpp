@@ -1,4 +1,4 @@
-#include "terminal/ReceiveFile.h"
+#include "terminal/ReceiveDataFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,7 +15,7 @@ QByteArray contents(const QString& path) {
 
 } // namespace
 
-TEST(ReceiveFileTest, CreatesOrTruncatesAndWritesThrough) {
+TEST(ReceiveDataFileTest, CreatesOrTruncatesAndWritesThrough) {
     QTemporaryDir dir;
     const QString path = dir.filePath("capture.txt");
     {
@@ -23,7 +23,7 @@ TEST(ReceiveFileTest, CreatesOrTruncatesAndWritesThrough) {
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));
         old.write("old contents that must go");
     }
-    ReceiveFile file;
+    ReceiveDataFile file;
     ASSERT_TRUE(file.open(path));
     EXPECT_EQ(contents(path), "") << "truncated at open";
     ASSERT_TRUE(file.write("4F 4B ", 6));
@@ -34,38 +34,38 @@ TEST(ReceiveFileTest, CreatesOrTruncatesAndWritesThrough) {
     EXPECT_EQ(contents(path), QByteArray("4F 4B \0\f", 8));
 }
 
-TEST(ReceiveFileTest, ExistenceMeansOpenableForReading) {
+TEST(ReceiveDataFileTest, ExistenceMeansOpenableForReading) {
     QTemporaryDir dir;
     const QString path = dir.filePath("there.txt");
-    EXPECT_FALSE(ReceiveFile::existsForReading(path));
+    EXPECT_FALSE(ReceiveDataFile::existsForReading(path));
     QFile(path).open(QIODevice::WriteOnly);
-    EXPECT_TRUE(ReceiveFile::existsForReading(path));
-    EXPECT_FALSE(ReceiveFile::existsForReading(dir.path())) << "a folder is not a file";
+    EXPECT_TRUE(ReceiveDataFile::existsForReading(path));
+    EXPECT_FALSE(ReceiveDataFile::existsForReading(dir.path())) << "a folder is not a file";
     if (geteuid() != 0) {
         QFile::setPermissions(path, QFile::WriteOwner);
-        EXPECT_FALSE(ReceiveFile::existsForReading(path));
+        EXPECT_FALSE(ReceiveDataFile::existsForReading(path));
     }
 }
 
-TEST(ReceiveFileTest, OpenFailures) {
+TEST(ReceiveDataFileTest, OpenFailures) {
     QTemporaryDir dir;
-    ReceiveFile file;
+    ReceiveDataFile file;
     EXPECT_FALSE(file.open(dir.filePath("missing/folder/file.txt")));
     EXPECT_FALSE(file.isOpen());
     EXPECT_FALSE(file.open(dir.path()));
 
     // A second writer to the same file is refused and leaves the first one's bytes alone.
     const QString path = dir.filePath("shared.txt");
-    ReceiveFile first;
+    ReceiveDataFile first;
     ASSERT_TRUE(first.open(path));
     ASSERT_TRUE(first.write("mine", 4));
-    ReceiveFile second;
+    ReceiveDataFile second;
     EXPECT_FALSE(second.open(path));
     EXPECT_EQ(contents(path), "mine");
 }
 
-TEST(ReceiveFileTest, WriteToAFullDiskFails) {
-    ReceiveFile file;
+TEST(ReceiveDataFileTest, WriteToAFullDiskFails) {
+    ReceiveDataFile file;
     ASSERT_TRUE(file.open("/dev/full"));
     EXPECT_FALSE(file.write("x", 1));
     file.close();

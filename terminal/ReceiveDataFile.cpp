@@ -1,4 +1,4 @@
-#include "terminal/ReceiveFile.h"
+#include "terminal/ReceiveDataFile.h"
 
 #include <QFile>
 
@@ -8,11 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-ReceiveFile::~ReceiveFile() {
+ReceiveDataFile::~ReceiveDataFile() {
     close();
 }
 
-bool ReceiveFile::existsForReading(const QString& path) {
+bool ReceiveDataFile::existsForReading(const QString& path) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -23,7 +23,7 @@ bool ReceiveFile::existsForReading(const QString& path) {
     return isFile;
 }
 
-bool ReceiveFile::open(const QString& path) {
+bool ReceiveDataFile::open(const QString& path) {
     close();
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
@@ -43,7 +43,7 @@ bool ReceiveFile::open(const QString& path) {
     return true;
 }
 
-bool ReceiveFile::write(const char* data, qint64 size) {
+bool ReceiveDataFile::write(const char* data, qint64 size) {
     if (m_fd < 0)
         return false;
     while (size > 0) {
@@ -58,7 +58,7 @@ bool ReceiveFile::write(const char* data, qint64 size) {
     return true;
 }
 
-void ReceiveFile::close() {
+void ReceiveDataFile::close() {
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;

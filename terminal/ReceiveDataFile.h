@@ -6,13 +6,13 @@
 // A capture or saved-data file: created or truncated, open for reading and writing and locked
 // against other writers, every write handed to the system at once (no buffering in the program),
 // so what was received is on disk even if the program is killed.
-class ReceiveFile {
+class ReceiveDataFile {
 public:
-    ReceiveFile() = default;
-    ~ReceiveFile();
+    ReceiveDataFile() = default;
+    ~ReceiveDataFile();
 
-    ReceiveFile(const ReceiveFile&) = delete;
-    ReceiveFile& operator=(const ReceiveFile&) = delete;
+    ReceiveDataFile(const ReceiveDataFile&) = delete;
+    ReceiveDataFile& operator=(const ReceiveDataFile&) = delete;
 
     // True when the path can be opened for reading (the capture's overwrite question).
     static bool existsForReading(const QString& path);

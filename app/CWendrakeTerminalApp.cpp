@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QKeyEvent>
 
 CWendrakeTerminalApp::CWendrakeTerminalApp(std::unique_ptr<HidPlatform> platform,
                                            std::unique_ptr<UserPrompts> prompts,
@@ -43,9 +44,47 @@ bool CWendrakeTerminalApp::eventFilter(QObject* watched, QEvent* event) {
     return PreTranslateMessage(watched, event);
 }
 
+// The hidden pin test: Ctrl down, then Shift down while Ctrl is noted, then T. Any other key
+// down, or any key up, starts over. Qt may show one key event here several times on its way
+// (window, focus widget, parents); every step below gives the same result when repeated.
 bool CWendrakeTerminalApp::PreTranslateMessage(QObject* receiver, QEvent* event) {
-    // The Ctrl, Shift, T watch for the pin test dialog comes with the pins work.
     (void)receiver;
-    (void)event;
-    return false;
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease)
+        return false;
+    const auto* keyEvent = static_cast<const QKeyEvent*>(event);
+    const int key = keyEvent->key();
+    // Keys with Alt are system keys, which the watch does not look at.
+    if (key == Qt::Key_Alt || (keyEvent->modifiers() & Qt::AltModifier))
+        return false;
+
+    if (type == QEvent::KeyRelease) {
+        // Auto-repeat sends releases between repeated presses; only a real release counts.
+        if (!keyEvent->isAutoRepeat()) {
+            CtrlDown = false;
+            ShiftDown = false;
+        }
+        return false;
+    }
+
+    switch (key) {
+    case Qt::Key_Control:
+        CtrlDown = true;
+        return false;
+    case Qt::Key_Shift:
+        if (CtrlDown)
+            ShiftDown = true;
+        return false;
+    case Qt::Key_T:
+        if (!CtrlDown || !ShiftDown)
+            return false;
+        // Consumed even when nothing opens (not connected). The flags stay until a key-up.
+        if (m_mainWindow)
+            m_mainWindow->OnPinTest();
+        return true;
+    default:
+        CtrlDown = false;
+        ShiftDown = false;
+        return false;
+    }
 }

@@ -1,5 +1,7 @@
 #include "terminal/CWendrakeTerminalDlg.h"
 
+#include "config/CPinTestDlg.h"
+#include "config/CWendrakeSettingsDlg.h"
 #include "resources/AppIcon.h"
 #include "resources/DialogBuilder.h"
 #include "resources/TerminalDialogTemplate.h"
@@ -556,7 +558,28 @@ void CWendrakeTerminalDlg::OnTimer(int id) {
         StopPinPollTimer();
         return;
     }
-    // The latch poll: filled in by the pins work.
+    std::uint8_t latch = 0;
+    if (m_adapter.GetPinLatch(&latch) != WendrakeOk) {
+        // The adapter is gone or no longer answers: disconnect without a message.
+        ToggleConnection();
+        return;
+    }
+    const auto level = [latch](std::uint8_t bit) {
+        return (latch & bit) ? QStringLiteral("High") : QStringLiteral("Low");
+    };
+    Gpio0State = level(PinLatchBit::Gpio0);
+    Gpio1State = level(PinLatchBit::Gpio1);
+    Q3ResetState = level(PinLatchBit::Q3Reset);
+    // Only the three level texts: the other bound controls may be in the user's hands.
+    const std::pair<int, const QString*> levels[] = {
+        {TerminalControl::Gpio0State, &Gpio0State},
+        {TerminalControl::Gpio1State, &Gpio1State},
+        {TerminalControl::Q3ResetState, &Q3ResetState},
+    };
+    for (const auto& [id, text] : levels) {
+        if (auto* label = qobject_cast<QLabel*>(Control(id)))
+            label->setText(*text);
+    }
 }
 
 // =============================================================================================
@@ -803,21 +826,87 @@ void CWendrakeTerminalDlg::OnSendFile() {
 // =============================================================================================
 
 void CWendrakeTerminalDlg::OnSetPinStates() {
-    // Filled in by the pins work.
+    if (!EnsureConnected())
+        return;
+    // Position 1 drives the pin high, 2 leaves it alone; 0 or no selection drives it low. The
+    // lists count whether enabled or not.
+    std::uint8_t values = 0;
+    std::uint8_t mask = PinLatchBit::Gpio0 | PinLatchBit::Gpio1 | PinLatchBit::Q3Reset;
+    const std::pair<const QComboBox*, std::uint8_t> pins[] = {
+        {Gpio0Action, PinLatchBit::Gpio0},
+        {Gpio1Action, PinLatchBit::Gpio1},
+        {Q3ResetAction, PinLatchBit::Q3Reset},
+    };
+    for (const auto& [list, bit] : pins) {
+        const int position = list->currentIndex();
+        if (position == 1)
+            values |= bit;
+        else if (position == 2)
+            mask &= static_cast<std::uint8_t>(~bit);
+    }
+    // Sent even with an empty mask; the next poll shows the new levels.
+    if (m_adapter.SetPinLatch(values, mask) != WendrakeOk)
+        showError(QStringLiteral("Pin states could not be set"));
 }
 
 void CWendrakeTerminalDlg::OnViewFifoStatus() {
-    // Filled in by the pins work.
+    if (!EnsureConnected())
+        return;
+    FifoStatus fifo;
+    if (m_adapter.GetFifoStatus(&fifo) != WendrakeOk) {
+        showError(QStringLiteral("FIFO status could not be retrieved"));
+        return;
+    }
+    const QString text =
+        QStringLiteral("FIFO Status:\n\n %1 Bytes in TX Buffer\n %2 Bytes in RX Buffer")
+            .arg(fifo.TxCount)
+            .arg(fifo.RxCount);
+    m_prompts.Message(this, text, QStringLiteral("FIFO Status"), PromptIcon::Information,
+                      PromptButtons::Ok);
 }
 
 void CWendrakeTerminalDlg::OnPurgeFifo() {
-    // Filled in by the pins work.
+    if (!EnsureConnected())
+        return;
+    // Both FIFOs, no confirmation; the counts after the purge follow at once.
+    if (m_adapter.PurgeFifo(true, true) != WendrakeOk) {
+        showError(QStringLiteral("FIFO could not be purged"));
+        return;
+    }
+    OnViewFifoStatus();
 }
 
 void CWendrakeTerminalDlg::OnSettings() {
-    // Filled in by the pins work.
+    {
+        // The pin poll keeps running on this thread while the dialog is open.
+        CWendrakeSettingsDlg dialog(m_adapter, &m_settings.Uart, &m_settings.Pins,
+                                    &m_settings.ToggleResetOnConnect, m_prompts);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+    }
+    UpdateConnectionStatus();
+    if (m_adapter.IsConnected()) {
+        // Store what the adapter really took; a failed read leaves the dialog's values.
+        m_adapter.GetUartConfig(&m_settings.Uart);
+        m_adapter.GetPinConfig(&m_settings.Pins);
+    }
+    m_settingsFile.SaveSettings(m_settings);
 }
 
 void CWendrakeTerminalDlg::OnPinTest() {
-    // Filled in by the pins work.
+    // The key watch calls this from any dialog, the pin test itself included.
+    if (!m_adapter.IsConnected() || m_pinTestOpen)
+        return;
+    CPinTestDlg dialog(m_adapter, m_prompts);
+    StopPinPollTimer();
+    m_pinTestOpen = true;
+    const int result = dialog.exec();
+    m_pinTestOpen = false;
+    if (result == QDialog::Accepted) {
+        // OK or a failed poll: disconnect, which leaves the poll stopped.
+        if (m_adapter.IsConnected())
+            ToggleConnection();
+        return;
+    }
+    StartPinPollTimer();
 }

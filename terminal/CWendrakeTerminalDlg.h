@@ -178,6 +178,8 @@ private:
 
     QFont TerminalFont;
     QTimer m_pinPollTimer;
+    // One pin test dialog at a time: its own poll stands in for the window's while it is open.
+    bool m_pinTestOpen = false;
     bool DeviceNotification = false;
     bool m_destroyed = false;
     bool m_focusSet = false;

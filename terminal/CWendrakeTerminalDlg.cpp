@@ -8,6 +8,7 @@
 #include "resources/TerminalMenu.h"
 #include "terminal/CProgressDlg.h"
 #include "terminal/HexTextParser.h"
+#include "terminal/ReceiveView.h"
 #include "terminal/TransferBox.h"
 
 #include <QAbstractButton>
@@ -111,7 +112,9 @@ CWendrakeTerminalDlg::CWendrakeTerminalDlg(HidPlatform& platform, UserPrompts& p
     builder.build(this, m_menuBar);
 
     TransferBox = qobject_cast<QPlainTextEdit*>(Control(TerminalControl::TransferBox));
-    ReceiveView = Control(TerminalControl::ReceiveView);
+    ReceiveView = qobject_cast<::ReceiveView*>(Control(TerminalControl::ReceiveView));
+    if (ReceiveView)
+        ReceiveView->setSource(&m_received);
     AdapterList = qobject_cast<QComboBox*>(Control(TerminalControl::AdapterList));
     Gpio0Action = qobject_cast<QComboBox*>(Control(TerminalControl::Gpio0Action));
     Gpio1Action = qobject_cast<QComboBox*>(Control(TerminalControl::Gpio1Action));
@@ -130,9 +133,11 @@ CWendrakeTerminalDlg::~CWendrakeTerminalDlg() {
 
 // Widgets of our own in place of the template's plain controls.
 void CWendrakeTerminalDlg::installCustomWidgets(DialogBuilder& builder) {
-    // The receive view (1001) stays the builder's read-only text view until the receive work
-    // installs its own view here.
-    (void)builder;
+    // The receive view: a view over the stored bytes that lays out only the rows on screen.
+    builder.setCustomWidget(TerminalControl::ReceiveView,
+                            [](const ControlTemplate&, QWidget* parent) -> QWidget* {
+                                return new ::ReceiveView(parent);
+                            });
     // The transfer box: Enter sends, Ctrl+Enter types CR LF, program-set text is no user change.
     builder.setCustomWidget(TerminalControl::TransferBox,
                             [](const ControlTemplate&, QWidget* parent) -> QWidget* {
@@ -449,8 +454,6 @@ bool CWendrakeTerminalDlg::connectSequence() {
         return false;
     }
 
-    const QString viewCopy = ReceiveViewText();
-
     // The adapter's own configuration comes back at disconnect. Flow control goes off before
     // the UART starts, so a peer that holds CTS cannot stall it.
     SavedUartConfigValid = m_adapter.GetUartConfig(&SavedUartConfig) == WendrakeOk;
@@ -471,9 +474,9 @@ bool CWendrakeTerminalDlg::connectSequence() {
         m_adapter.SetPinLatch(0xFB, PinLatchBit::Q3Reset);
         pause(ConnectPauseMs);
         m_adapter.FlushReceiveReports();
-        SetReceiveViewText(QString());
+        BlankReceiveView(true);
         m_adapter.SetPinLatch(PinLatchBit::Q3Reset, PinLatchBit::Q3Reset);
-        SetReceiveViewText(viewCopy);
+        BlankReceiveView(false);
     }
 
     ReceiveBufferSize = m_adapter.GetReceiveBufferSize();
@@ -662,47 +665,146 @@ void CWendrakeTerminalDlg::OnAbout() {
 // Receive view, receive thread and capture
 // =============================================================================================
 
-QString CWendrakeTerminalDlg::ReceiveViewText() const {
-    if (const auto* view = qobject_cast<const QPlainTextEdit*>(ReceiveView))
-        return view->toPlainText();
-    return QString();
+namespace {
+
+// Every save dialog of the receive work: one "*.txt" filter, "txt" added to a bare name, and the
+// dialog's own question before an existing file is replaced.
+FileDialogRequest saveDialogRequest(const QString& initialName) {
+    FileDialogRequest request;
+    request.Save = true;
+    request.InitialName = initialName;
+    request.DefaultSuffix = QStringLiteral("txt");
+    request.Filter = QStringLiteral("*.txt (*.txt)");
+    request.ConfirmOverwrite = true;
+    return request;
 }
 
-void CWendrakeTerminalDlg::SetReceiveViewText(const QString& text) {
-    if (auto* view = qobject_cast<QPlainTextEdit*>(ReceiveView))
-        view->setPlainText(text);
+} // namespace
+
+void CWendrakeTerminalDlg::BlankReceiveView(bool blank) {
+    if (ReceiveView)
+        ReceiveView->setBlank(blank);
 }
 
 void CWendrakeTerminalDlg::StartReceiveThread() {
-    // Filled in by the receive work: start ReceiveThreadProc on ReceiveBuffer.
+    m_receiveThread.start(m_adapter, ReceiveBuffer.get(), ReceiveBufferSize);
 }
 
+// Also hands over the reads taken before the stop, so nothing is appended after it returns.
 void CWendrakeTerminalDlg::StopReceiveThread() {
-    // Filled in by the receive work: stop and join the receive thread if it runs.
+    m_receiveThread.stop();
+}
+
+void CWendrakeTerminalDlg::AppendReceivedText(const QByteArray& bytes) {
+    const bool ascii = IsAsciiFormat();
+
+    // 1. Capture first, in the form on screen; a failed write ends the capture, the data stays.
+    if (CaptureActive && CaptureFile.isOpen()) {
+        const QByteArray chunk = ascii ? bytes : ReceivedText::hexChunk(bytes);
+        if (!CaptureFile.write(chunk.constData(), chunk.size())) {
+            showFileError(QStringLiteral("Error during file capture, closing file"));
+            ToggleCapture();
+        }
+    }
+
+    // 2, 3. Both stored texts; a form feed anywhere in the read starts AsciiText afresh.
+    m_received.append(bytes);
+
+    // 4 to 7. The view follows the end; the focus stays where it is.
+    if (ReceiveView)
+        ReceiveView->contentAppended();
 }
 
 void CWendrakeTerminalDlg::OnDataFormat() {
-    // Filled in by the receive work.
+    if (!ReceiveView)
+        return;
+    ReceiveView->setFocus(Qt::OtherFocusReason);
+    ReceiveView->setFormat(IsAsciiFormat() ? ::ReceiveView::Format::Ascii
+                                           : ::ReceiveView::Format::Hex);
+    ReceiveView->setCaretPosition(FormatSwitchCaret);
 }
 
 void CWendrakeTerminalDlg::OnClear() {
-    // Filled in by the receive work.
+    m_received.clear();
+    if (ReceiveView)
+        ReceiveView->contentReset();
 }
 
 void CWendrakeTerminalDlg::OnBrowseReceiveFile() {
-    // Filled in by the receive work.
+    const std::optional<QString> path =
+        m_prompts.FileName(this, saveDialogRequest(QStringLiteral("receive_data.txt")));
+    if (!path)
+        return;
+    ReceiveFileName = *path;
+    UpdateData(false);
 }
 
 void CWendrakeTerminalDlg::OnCapture() {
-    // Filled in by the receive work.
+    ToggleCapture();
 }
 
+void CWendrakeTerminalDlg::ToggleCapture() {
+    const auto setCaptureControlsEnabled = [this](bool enabled) {
+        for (int id : {TerminalControl::ReceiveFile, TerminalControl::AsciiFormat,
+                       TerminalControl::HexFormat})
+            if (QWidget* control = Control(id))
+                control->setEnabled(enabled);
+    };
+    auto* captureButton = qobject_cast<QAbstractButton*>(Control(TerminalControl::Capture));
+
+    if (!CaptureActive) {
+        if (ReceiveDataFile::existsForReading(ReceiveFileName) &&
+            m_prompts.Message(
+                this,
+                ReceiveFileName +
+                    QStringLiteral(" already exists, are you sure you want to overwrite?"),
+                QStringLiteral("Notice"), PromptIcon::Question,
+                PromptButtons::YesNo) != PromptAnswer::Yes)
+            return;
+        if (!CaptureFile.open(ReceiveFileName)) {
+            showFileError(QStringLiteral("Error opening file ") + ReceiveFileName);
+            return;
+        }
+        // The format cannot change while capturing: the file holds one form only.
+        setCaptureControlsEnabled(false);
+        if (captureButton)
+            captureButton->setText(QStringLiteral("Stop Capture and Save File"));
+        CaptureActive = 1;
+    } else {
+        CaptureFile.close();
+        setCaptureControlsEnabled(true);
+        if (captureButton)
+            captureButton->setText(QStringLiteral("Capture Receive Data to File"));
+        CaptureActive = 0;
+    }
+    UpdateData(false);
+}
+
+// The texts are taken here, before the dialog opens: what arrives meanwhile is not saved.
 void CWendrakeTerminalDlg::OnSaveAsciiData() {
-    // Filled in by the receive work.
+    SaveTextToFile(QStringLiteral("ascii_data.txt"), m_received.asciiSnapshot());
 }
 
 void CWendrakeTerminalDlg::OnSaveHexData() {
-    // Filled in by the receive work.
+    SaveTextToFile(QStringLiteral("hex_data.txt"), m_received.hexSnapshot());
+}
+
+void CWendrakeTerminalDlg::SaveTextToFile(const QString& defaultFileName,
+                                          const ReceivedText::Snapshot& text) {
+    const std::optional<QString> path =
+        m_prompts.FileName(this, saveDialogRequest(defaultFileName));
+    if (!path)
+        return;
+    ReceiveDataFile file;
+    if (!file.open(*path)) {
+        showFileError(QStringLiteral("Error creating file ") + *path);
+        return;
+    }
+    const bool written = text.forEachPiece(
+        [&file](const char* data, qint64 size) { return file.write(data, size); });
+    if (!written)
+        showFileError(QStringLiteral("Error during saving file to disk"));
+    file.close();
 }
 
 // =============================================================================================

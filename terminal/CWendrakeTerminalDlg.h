@@ -7,6 +7,9 @@
 #include "device/platform/HidPlatform.h"
 #include "resources/UserPrompts.h"
 #include "terminal/FileSender.h"
+#include "terminal/ReceiveDataFile.h"
+#include "terminal/ReceiveThread.h"
+#include "terminal/ReceivedText.h"
 
 #include <QDialog>
 #include <QFile>
@@ -24,6 +27,7 @@ class QComboBox;
 class QMenuBar;
 class QPlainTextEdit;
 class DialogBuilder;
+class ReceiveView;
 class TransferBox;
 
 // The program's main window: adapter list, connection lifecycle, status line and pin lists, and
@@ -75,6 +79,16 @@ public:
 
     // Bound members to controls (false) or controls to bound members (true).
     void UpdateData(bool saveAndValidate);
+
+    // ---- Receive and capture ----
+    // The caret goes here after a format switch (or to the end of a shorter text).
+    static constexpr qint64 FormatSwitchCaret = 65535;
+    // One read of the receive thread, on the window's thread: capture file, stored texts, view.
+    void AppendReceivedText(const QByteArray& bytes);
+    void ToggleCapture();
+    QByteArray AsciiText() const { return m_received.asciiText(); }
+    QByteArray HexText() const { return m_received.hexText(); }
+    const ReceivedText& ReceivedData() const { return m_received; }
 
     // ---- Sending ----
     // Bound on the wait for each report of a typed send, so a stalled adapter cannot hold the
@@ -135,9 +149,9 @@ private:
     void restoreAndCloseAdapter();
     void showError(const QString& text);
 
-    // ---- Receive view ----
-    QString ReceiveViewText() const;
-    void SetReceiveViewText(const QString& text);
+    // ---- Receive view, capture and saving ----
+    void BlankReceiveView(bool blank);
+    void SaveTextToFile(const QString& defaultFileName, const ReceivedText::Snapshot& text);
 
     // ---- Hooks of the receive and send work ----
     void StartReceiveThread();
@@ -154,7 +168,7 @@ private:
 
     // Controls.
     QPlainTextEdit* TransferBox = nullptr;
-    QWidget* ReceiveView = nullptr;
+    ::ReceiveView* ReceiveView = nullptr;
     QComboBox* AdapterList = nullptr;
     QComboBox* Gpio0Action = nullptr;
     QComboBox* Gpio1Action = nullptr;
@@ -200,5 +214,8 @@ private:
     FileSender m_fileSender{m_adapter};
 
     // Capture (the receive work opens and writes it; destruction closes it).
-    QFile CaptureFile;
+    ReceiveDataFile CaptureFile;
+    // Everything received since the last Clear: AsciiText and HexText are made from it.
+    ReceivedText m_received;
+    ReceiveThread m_receiveThread{[this](const QByteArray& bytes) { AppendReceivedText(bytes); }};
 };

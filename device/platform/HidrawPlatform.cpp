@@ -15,6 +15,7 @@
 #include <fstream>
 #include <span>
 #include <sstream>
+#include <thread>
 
 #include <fcntl.h>
 #include <linux/hidraw.h>
@@ -408,7 +409,10 @@ TransferOutcome HidrawPlatform::writeReport(HidHandle handle, const std::uint8_t
         }
         switch (classifyErrno(errno)) {
         case IoError::Interrupted:
+            continue;
         case IoError::WouldBlock:
+            // The node claimed to be writable; don't spin on that claim.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
             continue;
         case IoError::DeviceGone:
             device->gone = true;

@@ -4,7 +4,18 @@
 
 #include <QImageReader>
 
+// The images live in this static library; a static library's resources register only when
+// something asks for them.
+static void registerResources() {
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(resources);
+        return true;
+    }();
+    (void)registered;
+}
+
 QIcon AppIcon() {
+    registerResources();
     QIcon icon;
     if (QImageReader::supportedImageFormats().contains("svg"))
         icon.addFile(QString::fromLatin1(AppIconPath));
@@ -15,6 +26,7 @@ QIcon AppIcon() {
 }
 
 QIcon IconFromResource(const QString& path) {
+    registerResources();
     if (path == QLatin1String(AppIconPath))
         return AppIcon();
     return QIcon(path);

@@ -1,0 +1,109 @@
+#include "app/CWendrakeTerminalApp.h"
+
+#include "app/CAbout.h"
+#include "emulator/EmulatedHidPlatform.h"
+#include "resources/DialogBuilder.h"
+#include "resources/TerminalMenu.h"
+#include "terminal/CWendrakeTerminalDlg.h"
+#include "tests/support/RecordingPrompts.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+// Calls act with the next modal widget once it is up (polled from the event loop it runs).
+void whenModal(std::function<void(QWidget*)> act) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, act = std::move(act)] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            act(modal);
+        }
+    });
+    timer->start();
+}
+
+class TerminalAppTest : public ::testing::Test {
+protected:
+    TerminalAppTest() {
+        auto emulated = std::make_unique<EmulatedHidPlatform>();
+        platform = emulated.get();
+        auto recording = std::make_unique<RecordingPrompts>();
+        prompts = recording.get();
+        app = std::make_unique<CWendrakeTerminalApp>(std::move(emulated), std::move(recording),
+                                                     settingsDir.path());
+    }
+
+    QTemporaryDir settingsDir;
+    EmulatedHidPlatform* platform = nullptr;
+    RecordingPrompts* prompts = nullptr;
+    std::unique_ptr<CWendrakeTerminalApp> app;
+};
+
+TEST_F(TerminalAppTest, InitInstanceRunsTheWindowUntilItClosesAndReturnsFalse) {
+    platform->AddAdapter("SER-A");
+    QPointer<QWidget> seen;
+    QWidget* seenWidget = nullptr;
+    CWendrakeTerminalDlg* mainWindowDuringRun = nullptr;
+    QString firstAdapter;
+    whenModal([&](QWidget* modal) {
+        seen = modal;
+        seenWidget = modal;
+        mainWindowDuringRun = app->MainWindow();
+        if (auto* window = qobject_cast<CWendrakeTerminalDlg*>(modal)) {
+            firstAdapter = qobject_cast<QComboBox*>(window->Control(1030))->itemText(0);
+        }
+        QTest::keyClick(modal, Qt::Key_Escape);
+    });
+
+    EXPECT_FALSE(app->InitInstance());
+
+    EXPECT_NE(mainWindowDuringRun, nullptr);
+    EXPECT_EQ(static_cast<QWidget*>(mainWindowDuringRun), seenWidget);
+    EXPECT_TRUE(seen.isNull()); // the window object is gone after the run
+    EXPECT_EQ(app->MainWindow(), nullptr);
+    EXPECT_EQ(firstAdapter, "SER-A");
+}
+
+TEST_F(TerminalAppTest, AboutFromTheHelpMenuShowsTheVersion) {
+    std::unique_ptr<CWendrakeTerminalDlg> window = app->CreateMainWindow();
+    QString version;
+    bool wasAbout = false;
+    whenModal([&](QWidget* modal) {
+        wasAbout = qobject_cast<CAbout*>(modal) != nullptr;
+        if (auto* label = qobject_cast<QLabel*>(DialogBuilder::control(modal, 1054)))
+            version = label->text();
+        QTest::keyClick(modal, Qt::Key_Return);
+    });
+
+    window->MenuAction(TerminalMenuItem::About)->trigger();
+
+    EXPECT_TRUE(wasAbout);
+    EXPECT_EQ(version, "1.5.1");
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(TerminalAppTest, TheKeyWatchPassesOrdinaryTypingOn) {
+    QLineEdit edit;
+    edit.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&edit));
+    QTest::keyClicks(&edit, "Tt 41");
+    EXPECT_EQ(edit.text(), "Tt 41");
+}
+
+} // namespace

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -15,6 +17,9 @@ constexpr std::array<std::array<char, 3>, 256> makeHexTable() {
     return table;
 }
 constexpr auto HexTable = makeHexTable();
+
+// Up to this many blocks are released on the spot by Clear.
+constexpr std::size_t ReleaseInlineBlocks = 4;
 
 // Hex text is produced in pieces of this many bytes of input.
 constexpr qint64 HexPieceBytes = 64 * 1024;
@@ -59,6 +64,15 @@ bool ReceivedText::append(QByteArrayView bytes) {
 }
 
 void ReceivedText::clear() {
+    // Giving tens of megabytes back to the system takes about 10 ms: a helper thread does it, so
+    // that Clear never holds the window. Snapshots share the blocks safely (counted references).
+    if (m_blocks.size() > ReleaseInlineBlocks) {
+        try {
+            std::thread([old = std::move(m_blocks)]() mutable { old.clear(); }).detach();
+        } catch (const std::system_error&) {
+            // No thread to be had: release here, only slower.
+        }
+    }
     m_blocks.clear();
     m_size = 0;
     m_asciiStart = 0;

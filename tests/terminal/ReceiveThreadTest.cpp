@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <vector>
@@ -20,9 +21,21 @@ namespace {
 using namespace std::chrono_literals;
 constexpr auto Generous = 5s;
 
+// Counts the reads that reach the platform.
+class CountingPlatform : public EmulatedHidPlatform {
+public:
+    std::atomic<long> reads{0};
+
+    TransferOutcome readReports(HidHandle handle, std::uint8_t* buffer, std::size_t length,
+                                std::uint32_t timeoutMs, std::size_t& bytesRead) override {
+        ++reads;
+        return EmulatedHidPlatform::readReports(handle, buffer, length, timeoutMs, bytesRead);
+    }
+};
+
 class ReceiveThreadTest : public ::testing::Test {
 protected:
-    EmulatedHidPlatform platform;
+    CountingPlatform platform;
     AdapterFirmware& adapter = platform.AddAdapter("WD000001");
     CWendrake wendrake{platform};
     std::vector<std::uint8_t> buffer;
@@ -115,8 +128,12 @@ TEST_F(ReceiveThreadTest, UnplugHandsOverAnEmptyReadAndTheStopStillComesAtOnce) 
     platform.Unplug(adapter);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !batches.empty(); }, 5000));
     EXPECT_TRUE(batches.front().isEmpty());
-    // Reads now fail at once, for ever; the stop must not wait for them.
-    QTest::qWait(50);
+    // Reads now fail at once, for ever, until the pin poll notices: they must not spin. Without
+    // a pause this is hundreds of thousands of reads; with it about twenty.
+    const long before = platform.reads;
+    QTest::qWait(200);
+    EXPECT_LT(platform.reads - before, 1000);
+    EXPECT_GT(platform.reads - before, 0) << "failed reads are still retried";
     auto stopped = std::async(std::launch::async, [this] { thread.stop(); });
     ASSERT_EQ(stopped.wait_for(Generous), std::future_status::ready);
 }

@@ -414,25 +414,34 @@ TEST_F(SettingsDlgTest, CancelWhileConnectedKeepsTheAdapterValuesInTheRecord) {
 
 TEST_F(SettingsDlgTest, ModalRunEndsWithOkByEnterAndCancelByEscape) {
     struct Case {
+        const char* name;
         Qt::Key key;
+        bool inBaudBox; // the key goes to the baud box's editor instead of the dialog
         int result;
         std::int32_t reset;
+        std::uint32_t baud;
     };
-    for (const Case& c :
-         {Case{Qt::Key_Return, QDialog::Accepted, 0}, Case{Qt::Key_Escape, QDialog::Rejected, 1}}) {
-        SCOPED_TRACE(c.key);
-        settings.ToggleResetOnConnect = 1;
+    const std::vector<Case> cases{
+        {"Enter", Qt::Key_Return, false, QDialog::Accepted, 0, 4800},
+        {"Enter while typing the baud rate", Qt::Key_Return, true, QDialog::Accepted, 0, 4800},
+        {"Escape", Qt::Key_Escape, false, QDialog::Rejected, 1, 115200},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        settings = TerminalSettings{};
         auto dlg = makeDialog();
         QTimer::singleShot(0, [&] {
             QWidget* modal = QApplication::activeModalWidget();
             ASSERT_NE(modal, nullptr);
             EXPECT_EQ(modal->windowTitle(), "Wendrake Settings");
-            qobject_cast<QCheckBox*>(DialogBuilder::control(modal, SettingsControl::ToggleReset))
-                ->setChecked(false);
-            QTest::keyClick(modal, c.key);
+            QComboBox* baud = combo(modal, SettingsControl::BaudRate);
+            baud->setEditText("4800");
+            resetBox(modal)->setChecked(false);
+            QTest::keyClick(c.inBaudBox ? static_cast<QWidget*>(baud->lineEdit()) : modal, c.key);
         });
         EXPECT_EQ(dlg->exec(), c.result);
         EXPECT_EQ(settings.ToggleResetOnConnect, c.reset);
+        EXPECT_EQ(settings.Uart.BaudRate, c.baud);
     }
 }
 

@@ -42,8 +42,13 @@ std::optional<QString> QtUserPrompts::FileName(QWidget* owner, const FileDialogR
     dialog.setFileMode(request.Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.ConfirmOverwrite);
-    if (!request.Filter.isEmpty())
-        dialog.setNameFilter(request.Filter);
+    if (!request.Filter.isEmpty()) {
+        // "*.*" means every file where the filter comes from; on Linux it would hide names
+        // without a dot.
+        QString filter = request.Filter;
+        filter.replace(QStringLiteral("(*.*)"), QStringLiteral("(*)"));
+        dialog.setNameFilter(filter);
+    }
     if (!request.DefaultSuffix.isEmpty())
         dialog.setDefaultSuffix(request.DefaultSuffix);
     if (!request.InitialName.isEmpty())

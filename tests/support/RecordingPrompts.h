@@ -34,7 +34,11 @@ public:
         FileRequests.push_back(request);
         if (FileAnswers.empty())
             return std::nullopt;
-        std::optional<QString> answer = FileAnswers.front();
+        if (!FileAnswers.front().has_value()) {
+            FileAnswers.pop_front();
+            return std::nullopt;
+        }
+        QString answer = *FileAnswers.front();
         FileAnswers.pop_front();
         return answer;
     }

@@ -196,7 +196,8 @@ QAction* DialogBuilder::menuAction(const QWidget* owner, int id) {
 void DialogBuilder::setMenuChecked(QAction* action, bool checked) {
     if (!action)
         return;
-    action->setCheckable(true);
+    // Only a checked item is checkable, so unchecked items show no empty check box.
+    action->setCheckable(checked);
     action->setChecked(checked);
 }
 
@@ -219,12 +220,13 @@ QMenuBar* DialogBuilder::buildMenuBar(const MenuBarTemplate& menuTemplate, QWidg
             }
             QAction* action = menu->addAction(item.Text);
             action->setObjectName(menuObjectNameFor(item.Id));
-            action->setCheckable(true);
-            action->setChecked(item.Checked);
+            setMenuChecked(action, item.Checked);
             // Check marks are set by the program, never by choosing the item: undo Qt's own
             // toggle before any command handler sees the action.
-            QObject::connect(action, &QAction::triggered, action,
-                             [action](bool checked) { action->setChecked(!checked); });
+            QObject::connect(action, &QAction::triggered, action, [action](bool checked) {
+                if (action->isCheckable())
+                    action->setChecked(!checked);
+            });
         }
     }
     return bar;

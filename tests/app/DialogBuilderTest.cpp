@@ -299,6 +299,8 @@ TEST(DialogBuilderTest, MenuItemsAreReachableByIdWithTheirTextsAndMarks) {
         ASSERT_NE(action, nullptr) << item.id;
         EXPECT_EQ(action->text(), item.text) << item.id;
         EXPECT_EQ(action->isChecked(), item.checked) << item.id;
+        // An unchecked item draws no empty check box.
+        EXPECT_EQ(action->isCheckable(), item.checked) << item.id;
     }
     EXPECT_EQ(DialogBuilder::menuAction(&owner, 12345), nullptr);
 

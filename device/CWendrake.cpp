@@ -135,10 +135,7 @@ WendrakeStatus CWendrake::Connect(unsigned adapterIndex) {
 }
 
 WendrakeStatus CWendrake::ConfirmMode() {
-    if (!m_featureBuffer)
-        return WendrakeCommandFailed;
-    std::memset(m_featureBuffer.get(), 0, m_featureReportLength);
-    if (SetFeature(ConfirmModeReport, ByteReportLength) != WendrakeOk)
+    if (SetFeatureByte(ConfirmModeReport, 0) != WendrakeOk)
         return WendrakeCommandFailed;
 
     std::uint8_t modeState = 0;
@@ -208,58 +205,59 @@ WendrakeStatus CWendrake::SetFeature(std::uint8_t reportId, std::size_t length) 
 WendrakeStatus CWendrake::GetFeature(std::uint8_t reportId, std::size_t length) {
     if (!m_featureBuffer || length > m_featureReportLength)
         return WendrakeCommandFailed;
-    std::memset(m_featureBuffer.get(), 0, m_featureReportLength);
+    ClearedFeatureBuffer();
     m_featureBuffer[0] = reportId;
     return m_device.ReadFeatureReport(m_featureBuffer.get(), length) == HidOk
                ? WendrakeOk
                : WendrakeCommandFailed;
 }
 
+std::uint8_t* CWendrake::ClearedFeatureBuffer() {
+    if (!m_featureBuffer)
+        return nullptr;
+    std::memset(m_featureBuffer.get(), 0, m_featureReportLength);
+    return m_featureBuffer.get();
+}
+
+WendrakeStatus CWendrake::SetFeatureByte(std::uint8_t reportId, std::uint8_t value) {
+    std::uint8_t* b = ClearedFeatureBuffer();
+    if (!b)
+        return WendrakeCommandFailed;
+    b[1] = value;
+    return SetFeature(reportId, ByteReportLength);
+}
+
+WendrakeStatus CWendrake::GetFeatureByte(std::uint8_t reportId, std::uint8_t* out) {
+    if (!out)
+        return WendrakeInvalidParameter;
+    if (GetFeature(reportId, ByteReportLength) != WendrakeOk)
+        return WendrakeCommandFailed;
+    *out = m_featureBuffer[1];
+    return WendrakeOk;
+}
+
 WendrakeStatus CWendrake::SetMode(std::uint8_t mode) {
     if (mode != 1 && mode != 2)
         return WendrakeInvalidParameter;
-    if (!m_featureBuffer)
-        return WendrakeCommandFailed;
-    std::memset(m_featureBuffer.get(), 0, m_featureReportLength);
-    m_featureBuffer[1] = mode;
-    return SetFeature(SetModeReport, ByteReportLength);
+    return SetFeatureByte(SetModeReport, mode);
 }
 
 WendrakeStatus CWendrake::GetMode(std::uint8_t* mode) {
-    if (!mode)
-        return WendrakeInvalidParameter;
-    if (GetFeature(GetModeReport, ByteReportLength) != WendrakeOk)
-        return WendrakeCommandFailed;
-    *mode = m_featureBuffer[1];
-    return WendrakeOk;
+    return GetFeatureByte(GetModeReport, mode);
 }
 
 WendrakeStatus CWendrake::GetDeviceVersionMajor(std::uint8_t* major) {
-    if (!major)
-        return WendrakeInvalidParameter;
-    if (GetFeature(VersionMajorReport, ByteReportLength) != WendrakeOk)
-        return WendrakeCommandFailed;
-    *major = m_featureBuffer[1];
-    return WendrakeOk;
+    return GetFeatureByte(VersionMajorReport, major);
 }
 
 WendrakeStatus CWendrake::GetDeviceVersionMinor(std::uint8_t* minor) {
-    if (!minor)
-        return WendrakeInvalidParameter;
-    if (GetFeature(VersionMinorReport, ByteReportLength) != WendrakeOk)
-        return WendrakeCommandFailed;
-    *minor = m_featureBuffer[1];
-    return WendrakeOk;
+    return GetFeatureByte(VersionMinorReport, minor);
 }
 
 WendrakeStatus CWendrake::EnableUart() {
     if (m_uartEnabled)
         return WendrakeOk;
-    if (!m_featureBuffer)
-        return WendrakeCommandFailed;
-    std::memset(m_featureBuffer.get(), 0, m_featureReportLength);
-    m_featureBuffer[1] = 1;
-    if (SetFeature(UartEnableReport, ByteReportLength) != WendrakeOk)
+    if (SetFeatureByte(UartEnableReport, 1) != WendrakeOk)
         return WendrakeCommandFailed;
     m_uartEnabled = true;
     return WendrakeOk;
@@ -268,11 +266,7 @@ WendrakeStatus CWendrake::EnableUart() {
 WendrakeStatus CWendrake::DisableUart() {
     if (!m_uartEnabled)
         return WendrakeOk;
-    if (!m_featureBuffer)
-        return WendrakeCommandFailed;
-    std::memset(m_featureBuffer.get(), 0, m_featureReportLength);
-    m_featureBuffer[1] = 0;
-    if (SetFeature(UartEnableReport, ByteReportLength) != WendrakeOk)
+    if (SetFeatureByte(UartEnableReport, 0) != WendrakeOk)
         return WendrakeCommandFailed;
     m_uartEnabled = false;
     return WendrakeOk;
@@ -296,10 +290,9 @@ WendrakeStatus CWendrake::GetUartConfig(UartConfig* config) {
 WendrakeStatus CWendrake::SetUartConfig(const UartConfig* config) {
     if (!config)
         return WendrakeInvalidParameter;
-    if (!m_featureBuffer)
+    std::uint8_t* b = ClearedFeatureBuffer();
+    if (!b)
         return WendrakeCommandFailed;
-    std::uint8_t* b = m_featureBuffer.get();
-    std::memset(b, 0, m_featureReportLength);
     b[1] = static_cast<std::uint8_t>(config->BaudRate);
     b[2] = static_cast<std::uint8_t>(config->BaudRate >> 8);
     b[3] = static_cast<std::uint8_t>(config->BaudRate >> 16);
@@ -326,11 +319,7 @@ WendrakeStatus CWendrake::GetFifoStatus(FifoStatus* status) {
 WendrakeStatus CWendrake::PurgeFifo(bool first, bool second) {
     if (!first && !second)
         return WendrakeOk;
-    if (!m_featureBuffer)
-        return WendrakeCommandFailed;
-    std::memset(m_featureBuffer.get(), 0, m_featureReportLength);
-    m_featureBuffer[1] = first && second ? 2 : (first ? 0 : 1);
-    return SetFeature(PurgeFifoReport, ByteReportLength);
+    return SetFeatureByte(PurgeFifoReport, first && second ? 2 : (first ? 0 : 1));
 }
 
 WendrakeStatus CWendrake::FlushReceiveReports() {
@@ -353,10 +342,9 @@ WendrakeStatus CWendrake::GetPinConfig(PinConfig* config) {
 WendrakeStatus CWendrake::SetPinConfig(const PinConfig* config) {
     if (!config)
         return WendrakeInvalidParameter;
-    if (!m_featureBuffer)
+    std::uint8_t* b = ClearedFeatureBuffer();
+    if (!b)
         return WendrakeCommandFailed;
-    std::uint8_t* b = m_featureBuffer.get();
-    std::memset(b, 0, m_featureReportLength);
     b[1] = config->Gpio0Mode;
     b[2] = config->Gpio1Mode;
     b[3] = config->TxMode;
@@ -365,20 +353,15 @@ WendrakeStatus CWendrake::SetPinConfig(const PinConfig* config) {
 }
 
 WendrakeStatus CWendrake::GetPinLatch(std::uint8_t* latch) {
-    if (!latch)
-        return WendrakeInvalidParameter;
-    if (GetFeature(GetPinLatchReport, ByteReportLength) != WendrakeOk)
-        return WendrakeCommandFailed;
-    *latch = m_featureBuffer[1];
-    return WendrakeOk;
+    return GetFeatureByte(GetPinLatchReport, latch);
 }
 
 WendrakeStatus CWendrake::SetPinLatch(std::uint8_t values, std::uint8_t mask) {
-    if (!m_featureBuffer)
+    std::uint8_t* b = ClearedFeatureBuffer();
+    if (!b)
         return WendrakeCommandFailed;
-    std::memset(m_featureBuffer.get(), 0, m_featureReportLength);
-    m_featureBuffer[1] = values;
-    m_featureBuffer[2] = mask;
+    b[1] = values;
+    b[2] = mask;
     return SetFeature(SetPinLatchReport, SetPinLatchReportLength);
 }
 

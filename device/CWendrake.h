@@ -65,6 +65,11 @@ public:
 private:
     WendrakeStatus SetFeature(std::uint8_t reportId, std::size_t length);
     WendrakeStatus GetFeature(std::uint8_t reportId, std::size_t length);
+    // Every command starts from a feature buffer cleared over its full length (nullptr when
+    // not connected).
+    std::uint8_t* ClearedFeatureBuffer();
+    WendrakeStatus SetFeatureByte(std::uint8_t reportId, std::uint8_t value);
+    WendrakeStatus GetFeatureByte(std::uint8_t reportId, std::uint8_t* out);
     void ReleaseBuffers();
 
     CHIDDevice m_device;

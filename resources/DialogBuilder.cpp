@@ -329,8 +329,14 @@ QWidget* DialogBuilder::createControl(const ControlTemplate& control, QWidget* p
         label->setAlignment(textAlignment(style));
         label->setWordWrap(true);
         label->setTextFormat(Qt::PlainText);
-        if (has(style, ControlStyle::Sunken))
+        if (has(style, ControlStyle::Sunken)) {
+            // A one-line status field: centred, so a font taller than the field loses no
+            // more than a pixel at either edge.
             label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            label->setWordWrap(false);
+            label->setAlignment((textAlignment(style) & ~Qt::AlignVertical_Mask) |
+                                Qt::AlignVCenter);
+        }
         return label;
     }
     case ControlKind::Icon: {

@@ -10,7 +10,14 @@
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     auto platform = std::make_unique<EmulatedHidPlatform>();
-    platform->AddAdapter("WDK-DEMO-0001").SetLoopback(true);
+    // The demo runs for hours: keep no record of the traffic. The loopback is as fast as the
+    // host, so sends wait for the looped-back reports to be read instead of losing them the way
+    // a real UART at some baud rate never would.
+    platform->SetWireRecording(false);
+    platform->SetInputPacing(EmulatedHidPlatform::InputPacing::FlowControlled);
+    AdapterFirmware& adapter = platform->AddAdapter("WDK-DEMO-0001");
+    adapter.SetRecordUartOutput(false);
+    adapter.SetLoopback(true);
     CWendrakeTerminalApp terminal(std::move(platform), std::make_unique<QtUserPrompts>());
     terminal.InitInstance();
     return 0;

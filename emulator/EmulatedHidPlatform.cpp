@@ -30,6 +30,7 @@ struct EmulatedHidPlatform::OpenHandle {
     HidHandle value = InvalidHidHandle;
     DeviceId device = 0;
     bool dead = false;   // unplugged under the handle
+    bool hungUp = false; // a transfer has seen the unplug: reads fail at once from now on
     bool closed = false; // closed by the host
     bool cancelRead = false;
     bool cancelWrite = false;
@@ -209,8 +210,13 @@ TransferOutcome EmulatedHidPlatform::writeReport(HidHandle handle, const std::ui
     const auto deadline = deadlineAfter(timeoutMs == HidInfiniteTimeout ? 0 : timeoutMs);
     std::unique_lock lock(m_mutex);
     auto open = handleLocked(handle);
-    if (!open || data == nullptr)
+    if (!open || data == nullptr) {
+        // Like hidraw: a write that finds the adapter gone makes later reads fail too.
+        auto it = m_handles.find(handle);
+        if (data != nullptr && it != m_handles.end() && it->second->dead)
+            it->second->hungUp = true;
         return TransferOutcome::Failed;
+    }
     Device& device = *m_devices[open->device];
     if (takeFault(m_writeFaults, ++m_writeCount)) {
         recordLocked(WireRecord::Kind::OutputReport, device.id, data, length, false);
@@ -250,8 +256,12 @@ TransferOutcome EmulatedHidPlatform::readReports(HidHandle handle, std::uint8_t*
                                                  std::size_t& bytesRead) {
     const auto deadline = deadlineAfter(timeoutMs == HidInfiniteTimeout ? 0 : timeoutMs);
     std::unique_lock lock(m_mutex);
-    auto open = handleLocked(handle);
-    if (!open || buffer == nullptr)
+    // Unlike the other calls, reads go on after an unplug: what was queued is still handed out.
+    const auto it = m_handles.find(handle);
+    if (it == m_handles.end() || it->second->closed || buffer == nullptr)
+        return TransferOutcome::Failed;
+    const auto open = it->second;
+    if (open->hungUp)
         return TransferOutcome::Failed;
     Device& device = *m_devices[open->device];
     if (takeFault(m_readFaults, ++m_readCount))
@@ -272,8 +282,14 @@ TransferOutcome EmulatedHidPlatform::readReports(HidHandle handle, std::uint8_t*
                 return TransferOutcome::TimedOut;
         }
     }
-    // Cancelled, unplugged or closed: the pending read completes with nothing.
-    if (interrupted()) {
+    // A cancel (or a close) wins over queued reports, as the cancel event does on hidraw.
+    if (open->cancelRead || open->closed) {
+        bytesRead = 0;
+        return TransferOutcome::Completed;
+    }
+    // Unplugged with nothing left: this read completes empty, every later one fails.
+    if (open->queue.empty()) {
+        open->hungUp = true;
         bytesRead = 0;
         return TransferOutcome::Completed;
     }
@@ -289,6 +305,8 @@ TransferOutcome EmulatedHidPlatform::readReports(HidHandle handle, std::uint8_t*
         recordLocked(WireRecord::Kind::InputReport, device.id, out, slot, true);
     }
     bytesRead = count * slot;
+    if (open->dead)
+        return TransferOutcome::Completed;
     // Room again: let the adapter's backlog or source in, and wake writers held back by it.
     pumpLocked(device);
     if (m_writeWaiters > 0)

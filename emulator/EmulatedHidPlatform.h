@@ -96,9 +96,12 @@ public:
     // The device-interface name its notices carry, e.g. "\\?\HID#Vid_e7a2&Pid_4d15#3".
     std::string NoticeNameOf(DeviceId id) const;
 
-    // Unplug: leaves the enumeration, pending transfers complete with 0 bytes, later calls on its
-    // handle fail at once; raises a removal notice. Plug: back at the end of the enumeration with
-    // a new path, firmware power-cycled; raises an arrival notice.
+    // Unplug: leaves the enumeration and raises a removal notice. As on hidraw, input reports
+    // already queued for the open handle are still read, then one read completes with 0 bytes
+    // (a read pending on an empty queue is that one) and every later read fails at once. A
+    // pending write completes without reaching the adapter; other calls on the handle fail at
+    // once, and a failed write fails the reads from then on too. Plug: back at the end of the
+    // enumeration with a new path, firmware power-cycled; raises an arrival notice.
     void Unplug(DeviceId id);
     void Unplug(const AdapterFirmware& adapter) { Unplug(IdOf(adapter)); }
     void Plug(DeviceId id);
@@ -160,7 +163,7 @@ public:
 
     // Input reports lost because the device's queue was full or no handle was open.
     std::uint64_t DroppedInputReports(DeviceId id) const;
-    // Input reports queued for the device's open handle now.
+    // Input reports queued for the device's open handle now (0 once it is unplugged).
     std::size_t QueuedInputReports(DeviceId id) const;
     // Transfers blocked right now, across all handles.
     std::size_t PendingReads() const;

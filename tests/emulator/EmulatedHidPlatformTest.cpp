@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <future>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -280,6 +282,143 @@ TEST_F(EmulatedHidPlatformTest, UnplugCompletesABlockedReadThenEveryCallFails) {
     EXPECT_EQ(platform.interfacePath(0), std::nullopt);
     EXPECT_FALSE(platform.IsPlugged(id));
     platform.close(h); // harmless after the unplug
+}
+
+// What the handle does after an unplug, one step at a time. Reads never wait (timeout 0), so a
+// read that would block shows up as TimedOut instead of hanging the test.
+struct AfterUnplugStep {
+    enum class Kind { Read, Write, CancelRead, ResetCancelRead };
+    Kind kind = Kind::Read;
+    TransferOutcome outcome = TransferOutcome::Completed; // for reads and writes
+    std::string delivered;                                // for completed reads: one char a slot
+};
+
+struct AfterUnplugCase {
+    const char* name;
+    std::string queued; // one input report per char, queued before the unplug
+    std::size_t slots;  // report slots in each read's buffer
+    std::vector<AfterUnplugStep> steps;
+};
+
+void PrintTo(const AfterUnplugCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class UnplugWithQueuedInput : public EmulatedHidPlatformTest,
+                              public ::testing::WithParamInterface<AfterUnplugCase> {};
+
+TEST_P(UnplugWithQueuedInput, HandleAnswersEachStepAfterTheUnplug) {
+    const AfterUnplugCase& c = GetParam();
+    auto& adapter = platform.AddAdapter("WDK00001");
+    const HidHandle h = openAdapter(adapter);
+    for (char ch : c.queued)
+        adapter.InjectUartInput(std::string(1, ch));
+    ASSERT_EQ(platform.QueuedInputReports(platform.IdOf(adapter)), c.queued.size());
+    platform.Unplug(adapter);
+    platform.ClearWire();
+
+    std::string allDelivered;
+    for (std::size_t i = 0; i < c.steps.size(); ++i) {
+        const AfterUnplugStep& step = c.steps[i];
+        SCOPED_TRACE("step " + std::to_string(i));
+        switch (step.kind) {
+        case AfterUnplugStep::Kind::Read: {
+            const ReadResult r = read(h, c.slots, 0);
+            ASSERT_EQ(r.outcome, step.outcome);
+            if (r.outcome != TransferOutcome::Completed) {
+                EXPECT_EQ(r.bytes, 12345u); // left untouched
+                break;
+            }
+            ASSERT_EQ(r.bytes, step.delivered.size() * 65);
+            for (std::size_t slot = 0; slot < step.delivered.size(); ++slot) {
+                EXPECT_EQ(r.buffer[slot * 65], 0x81);
+                EXPECT_EQ(r.buffer[slot * 65 + 1], step.delivered[slot]);
+            }
+            allDelivered += step.delivered;
+            break;
+        }
+        case AfterUnplugStep::Kind::Write:
+            EXPECT_EQ(write(h, "x", 0), step.outcome);
+            break;
+        case AfterUnplugStep::Kind::CancelRead:
+            platform.cancel(h, TransferKind::Read);
+            break;
+        case AfterUnplugStep::Kind::ResetCancelRead:
+            platform.resetCancel(h, TransferKind::Read);
+            break;
+        }
+    }
+    // Every delivered report is on the wire record, none twice.
+    std::vector<std::string> expectedWire;
+    for (char ch : allDelivered) {
+        char line[16];
+        std::snprintf(line, sizeof line, "in 81 %02x", static_cast<unsigned char>(ch));
+        expectedWire.push_back(line);
+    }
+    EXPECT_EQ(platform.WireSummary(), expectedWire);
+    EXPECT_EQ(adapter.UartOutput(), Bytes{});
+    platform.close(h);
+}
+
+namespace {
+
+AfterUnplugStep readGives(std::string delivered) {
+    return {AfterUnplugStep::Kind::Read, TransferOutcome::Completed, std::move(delivered)};
+}
+AfterUnplugStep readFails() {
+    return {AfterUnplugStep::Kind::Read, TransferOutcome::Failed, {}};
+}
+AfterUnplugStep writeFails() {
+    return {AfterUnplugStep::Kind::Write, TransferOutcome::Failed, {}};
+}
+AfterUnplugStep cancelRead() {
+    return {AfterUnplugStep::Kind::CancelRead, TransferOutcome::Completed, {}};
+}
+AfterUnplugStep resetCancelRead() {
+    return {AfterUnplugStep::Kind::ResetCancelRead, TransferOutcome::Completed, {}};
+}
+
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(
+    EmulatedHidPlatformTest, UnplugWithQueuedInput,
+    ::testing::Values(
+        AfterUnplugCase{"NothingQueued", "", 63, {readGives(""), readFails(), readFails()}},
+        AfterUnplugCase{"OneQueued", "a", 63, {readGives("a"), readGives(""), readFails()}},
+        AfterUnplugCase{
+            "AllInOneRead", "abc", 63, {readGives("abc"), readGives(""), readFails(), readFails()}},
+        AfterUnplugCase{
+            "WholeSlotsOverSeveralReads",
+            "abcde",
+            2,
+            {readGives("ab"), readGives("cd"), readGives("e"), readGives(""), readFails()}},
+        // As on hidraw, a write that finds the adapter gone ends the reads too.
+        AfterUnplugCase{"WriteFailsThenReadsFail", "ab", 63, {writeFails(), readFails()}},
+        AfterUnplugCase{
+            "WriteAfterPartOfTheQueue", "ab", 1, {readGives("a"), writeFails(), readFails()}},
+        // A cancel wins over queued reports and is not the empty read of the unplug.
+        AfterUnplugCase{"CancelHoldsTheQueuedReports",
+                        "ab",
+                        63,
+                        {cancelRead(), readGives(""), readGives(""), resetCancelRead(),
+                         readGives("ab"), readGives(""), readFails()}}),
+    [](const ::testing::TestParamInfo<AfterUnplugCase>& info) { return info.param.name; });
+
+TEST_F(EmulatedHidPlatformTest, InputAfterTheUnplugReachesNobody) {
+    auto& adapter = platform.AddAdapter("WDK00001");
+    const HidHandle h = openAdapter(adapter);
+    adapter.InjectUartInput("a");
+    platform.Unplug(adapter);
+    adapter.InjectUartInput("late");
+
+    const ReadResult queued = read(h, 63, 0);
+    ASSERT_EQ(queued.outcome, TransferOutcome::Completed);
+    EXPECT_EQ(queued.bytes, 65u);
+    EXPECT_EQ(queued.buffer[1], 'a');
+    const ReadResult empty = read(h, 63, 0);
+    EXPECT_EQ(empty.outcome, TransferOutcome::Completed);
+    EXPECT_EQ(empty.bytes, 0u);
+    EXPECT_EQ(read(h, 63, 0).outcome, TransferOutcome::Failed);
 }
 
 TEST_F(EmulatedHidPlatformTest, UnplugCompletesAStalledWrite) {

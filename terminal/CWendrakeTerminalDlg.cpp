@@ -7,7 +7,7 @@
 #include "resources/TerminalDialogTemplate.h"
 #include "resources/TerminalMenu.h"
 #include "terminal/CProgressDlg.h"
-#include "terminal/HexTextParser.h"
+#include "terminal/ConnectionStatusText.h"
 #include "terminal/ReceiveView.h"
 #include "terminal/TransferBox.h"
 
@@ -27,10 +27,6 @@
 #include <QStyle>
 #include <QUrl>
 
-#include <chrono>
-#include <new>
-#include <thread>
-
 namespace {
 
 // Busy cursor for the length of a connect or disconnect; message boxes get the normal one back.
@@ -42,52 +38,25 @@ public:
     BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
-void pause(int milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
-QString parityText(std::uint8_t parity) {
-    switch (parity) {
-    case 0:
-        return QStringLiteral("No Parity  -  ");
-    case 1:
-        return QStringLiteral("Even Parity  -  ");
-    case 2:
-        return QStringLiteral("Odd Parity  -  ");
-    case 3:
-        return QStringLiteral("Mark Parity  -  ");
-    case 4:
-        return QStringLiteral("Space Parity  -  ");
-    default:
-        return QStringLiteral("<Parity Err>  -  ");
-    }
-}
-
-QString flowControlText(std::uint8_t flowControl) {
-    switch (flowControl) {
-    case 0:
-        return QStringLiteral("No Flow Control  -  ");
-    case 1:
-        return QStringLiteral("RTS / CTS Flow Control  -  ");
-    default:
-        return QStringLiteral("<Flow Control Err>  -  ");
-    }
-}
-
-QString stopBitsText(const UartConfig& uart) {
-    switch (uart.StopBits) {
-    case 0:
-        return QStringLiteral("1 Stop Bit");
-    case 1:
-        return uart.DataBits == 5 ? QStringLiteral("1.5 Stop Bits") : QStringLiteral("2 Stop Bits");
-    default:
-        return QStringLiteral("<Stop Bit Err>");
-    }
-}
-
 // Pin output modes whose level the terminal may set: GPIO open drain and push-pull.
 bool isGpioOutput(std::uint8_t mode) {
     return mode == 1 || mode == 2;
+}
+
+QString connectErrorText(TerminalSession::ConnectResult result) {
+    switch (result) {
+    case TerminalSession::ConnectResult::NoDeviceSelected:
+        return QStringLiteral("No device selected");
+    case TerminalSession::ConnectResult::ConnectFailed:
+        return QStringLiteral("Error connecting to device");
+    case TerminalSession::ConnectResult::UartNotEnabled:
+        return QStringLiteral("Error enabling UART, closing device");
+    case TerminalSession::ConnectResult::NoBuffer:
+        return QStringLiteral("Error allocating buffers, closing device");
+    case TerminalSession::ConnectResult::Connected:
+        break;
+    }
+    return {};
 }
 
 void refill(QComboBox* list, const QStringList& entries, int selection) {
@@ -104,8 +73,8 @@ void refill(QComboBox* list, const QStringList& entries, int selection) {
 
 CWendrakeTerminalDlg::CWendrakeTerminalDlg(HidPlatform& platform, UserPrompts& prompts,
                                            QString settingsDirectory, QWidget* parent)
-    : QDialog(parent), m_platform(platform), m_prompts(prompts),
-      m_settingsFile(std::move(settingsDirectory)), m_adapter(platform), m_appIcon(AppIcon()) {
+    : QDialog(parent), m_platform(platform), m_prompts(prompts), m_adapter(platform),
+      m_session(m_adapter, std::move(settingsDirectory)), m_appIcon(AppIcon()) {
     DialogBuilder builder(TerminalDialogTemplate());
     installCustomWidgets(builder);
     m_menuBar = DialogBuilder::buildMenuBar(TerminalMenu(), this);
@@ -114,15 +83,14 @@ CWendrakeTerminalDlg::CWendrakeTerminalDlg(HidPlatform& platform, UserPrompts& p
     TransferBox = qobject_cast<QPlainTextEdit*>(Control(TerminalControl::TransferBox));
     ReceiveView = qobject_cast<::ReceiveView*>(Control(TerminalControl::ReceiveView));
     if (ReceiveView)
-        ReceiveView->setSource(&m_received);
+        ReceiveView->setSource(&m_session.Received());
     AdapterList = qobject_cast<QComboBox*>(Control(TerminalControl::AdapterList));
     Gpio0Action = qobject_cast<QComboBox*>(Control(TerminalControl::Gpio0Action));
     Gpio1Action = qobject_cast<QComboBox*>(Control(TerminalControl::Gpio1Action));
     Q3ResetAction = qobject_cast<QComboBox*>(Control(TerminalControl::Q3ResetAction));
 
-    m_pinPollTimer.setInterval(PinPollPeriodMs);
-    connect(&m_pinPollTimer, &QTimer::timeout, this, [this] { OnTimer(PinPollTimerId); });
     connectCommands();
+    connectSession();
 
     OnInitDialog();
 }
@@ -188,6 +156,28 @@ void CWendrakeTerminalDlg::connectCommands() {
     onMenu(Menu::Settings, &CWendrakeTerminalDlg::OnSettings);
 }
 
+// What the session reports, shown in the widgets. Every signal comes on this thread, directly.
+void CWendrakeTerminalDlg::connectSession() {
+    connect(&m_session, &TerminalSession::connectionChanged, this,
+            &CWendrakeTerminalDlg::showConnectionState);
+    connect(&m_session, &TerminalSession::receiveBlanked, this,
+            &CWendrakeTerminalDlg::BlankReceiveView);
+    connect(&m_session, &TerminalSession::receivedAppended, this, [this] {
+        // The view follows the end; the focus stays where it is.
+        if (ReceiveView)
+            ReceiveView->contentAppended();
+    });
+    connect(&m_session, &TerminalSession::captureWriteFailed, this, [this] {
+        showFileError(QStringLiteral("Error during file capture, closing file"));
+        ToggleCapture();
+    });
+    connect(&m_session, &TerminalSession::pinLevelsRead, this,
+            &CWendrakeTerminalDlg::showPinLevels);
+    // The adapter is gone or no longer answers: disconnect without a message.
+    connect(&m_session, &TerminalSession::pinPollFailed, this,
+            &CWendrakeTerminalDlg::ToggleConnection);
+}
+
 bool CWendrakeTerminalDlg::OnInitDialog() {
     // 1. The template filled the pin lists; the bound members go to the controls.
     UpdateData(false);
@@ -196,14 +186,11 @@ bool CWendrakeTerminalDlg::OnInitDialog() {
     setWindowIcon(m_appIcon);
 
     // 3. Settings, with the check marks of the two send options.
-    m_settingsFile.LoadSettings(m_settings, [this](int itemId, bool checked) {
+    m_session.LoadSettings([this](int itemId, bool checked) {
         DialogBuilder::setMenuChecked(MenuAction(itemId), checked);
     });
 
-    // 4. No buffers yet.
-    ReceiveBuffer.reset();
-    ReceiveBufferSize = 0;
-    m_fileSender.Finish();
+    // 4. No buffers yet (the session starts without them).
 
     // 5. The fixed-pitch font of the transfer box and the receive view.
     TerminalFont = DialogBuilder::fontFor(QStringLiteral("Courier"), 8);
@@ -257,14 +244,10 @@ void CWendrakeTerminalDlg::OnDestroy() {
         return;
     m_destroyed = true;
 
-    // Nothing may append to the capture file or the buffer after this.
-    StopReceiveThread();
-    if (CaptureFile.isOpen())
-        CaptureFile.close();
+    // Nothing may append to the capture file or the texts after this.
+    m_session.StopReceiving();
     UnregisterAdapterNotification();
-    m_pinPollTimer.stop();
-    releaseBuffers();
-    restoreAndCloseAdapter();
+    m_session.Close();
 }
 
 // =============================================================================================
@@ -390,15 +373,10 @@ void CWendrakeTerminalDlg::showError(const QString& text) {
 // =============================================================================================
 
 void CWendrakeTerminalDlg::RefreshDeviceList() {
-    const unsigned count = m_adapter.GetDeviceCount();
+    const QStringList serials = m_session.AdapterSerials();
     AdapterList->clear();
-    for (unsigned i = 0; i < count; ++i) {
-        // An unreadable serial still gets its entry, so indexes keep matching adapters.
-        std::string serial;
-        m_adapter.GetSerialString(i, serial);
-        AdapterList->addItem(QString::fromLatin1(serial.data(), qsizetype(serial.size())));
-    }
-    AdapterList->setCurrentIndex(count > 0 ? 0 : -1);
+    AdapterList->addItems(serials);
+    AdapterList->setCurrentIndex(serials.isEmpty() ? -1 : 0);
 }
 
 bool CWendrakeTerminalDlg::OnDeviceChange(std::uint32_t event, const DeviceNotice& notice) {
@@ -437,101 +415,27 @@ void CWendrakeTerminalDlg::OnConnect() {
 void CWendrakeTerminalDlg::ToggleConnection() {
     BusyCursor busy;
     UpdateData(true);
-    if (m_adapter.IsConnected() || !connectSequence())
-        tearDown();
+    if (m_session.IsConnected()) {
+        m_session.Disconnect();
+    } else {
+        const int selected = AdapterList->count() == 0 ? -1 : AdapterList->currentIndex();
+        const TerminalSession::ConnectResult result = m_session.Connect(selected);
+        if (result != TerminalSession::ConnectResult::Connected) {
+            showError(connectErrorText(result));
+            m_session.Disconnect();
+        }
+    }
     UpdateData(false);
 }
 
-// Steps up to a running connection; false after an error message, for the tear-down.
-bool CWendrakeTerminalDlg::connectSequence() {
-    const int selected = AdapterList->currentIndex();
-    if (AdapterList->count() == 0 || selected < 0) {
-        showError(QStringLiteral("No device selected"));
-        return false;
-    }
-    if (m_adapter.Connect(unsigned(selected)) != WendrakeOk) {
-        showError(QStringLiteral("Error connecting to device"));
-        return false;
-    }
-
-    // The adapter's own configuration comes back at disconnect. Flow control goes off before
-    // the UART starts, so a peer that holds CTS cannot stall it.
-    SavedUartConfigValid = m_adapter.GetUartConfig(&SavedUartConfig) == WendrakeOk;
-    if (SavedUartConfigValid && SavedUartConfig.FlowControl == 1) {
-        UartConfig withoutFlowControl = SavedUartConfig;
-        withoutFlowControl.FlowControl = 0;
-        m_adapter.SetUartConfig(&withoutFlowControl);
-    }
-
-    if (m_adapter.EnableUart() != WendrakeOk) {
-        showError(QStringLiteral("Error enabling UART, closing device"));
-        return false;
-    }
-    pause(ConnectPauseMs);
-
-    if (m_settings.ToggleResetOnConnect != 0) {
-        // Pulse Q3 Reset low; what the target sent while in reset is dropped.
-        m_adapter.SetPinLatch(0xFB, PinLatchBit::Q3Reset);
-        pause(ConnectPauseMs);
-        m_adapter.FlushReceiveReports();
-        BlankReceiveView(true);
-        m_adapter.SetPinLatch(PinLatchBit::Q3Reset, PinLatchBit::Q3Reset);
-        BlankReceiveView(false);
-    }
-
-    ReceiveBufferSize = m_adapter.GetReceiveBufferSize();
-    if (ReceiveBufferSize > 0)
-        ReceiveBuffer.reset(new (std::nothrow) std::uint8_t[ReceiveBufferSize]);
-    if (!ReceiveBuffer) {
-        showError(QStringLiteral("Error allocating buffers, closing device"));
-        return false;
-    }
-
-    StartReceiveThread();
-    StartPinPollTimer();
-
-    m_adapter.SetPinConfig(&m_settings.Pins);
-    m_adapter.SetUartConfig(&m_settings.Uart);
-
-    AdapterList->setEnabled(false);
-    DialogBuilder::setMenuChecked(MenuAction(TerminalMenuItem::Connect), true);
+// The controls of the two connection states; the session has started or stopped everything.
+void CWendrakeTerminalDlg::showConnectionState(bool connected) {
+    AdapterList->setEnabled(!connected);
+    DialogBuilder::setMenuChecked(MenuAction(TerminalMenuItem::Connect), connected);
     if (auto* button = qobject_cast<QAbstractButton*>(Control(TerminalControl::Connect)))
-        button->setText(QStringLiteral("Disconnect"));
-    Connected = 1;
+        button->setText(connected ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
+    Connected = connected ? 1 : 0;
     UpdateConnectionStatus();
-    return true;
-}
-
-void CWendrakeTerminalDlg::tearDown() {
-    StopReceiveThread();
-    StopPinPollTimer();
-    releaseBuffers();
-    restoreAndCloseAdapter();
-
-    AdapterList->setEnabled(true);
-    DialogBuilder::setMenuChecked(MenuAction(TerminalMenuItem::Connect), false);
-    if (auto* button = qobject_cast<QAbstractButton*>(Control(TerminalControl::Connect)))
-        button->setText(QStringLiteral("Connect"));
-    Connected = 0;
-    UpdateConnectionStatus();
-}
-
-void CWendrakeTerminalDlg::releaseBuffers() {
-    ReceiveBuffer.reset();
-    ReceiveBufferSize = 0;
-    // A file send still running is stopped and waited for; that releases its block.
-    StopFileSend();
-}
-
-// UART off, the adapter's own configuration back, handshake and close; statuses are not tested.
-void CWendrakeTerminalDlg::restoreAndCloseAdapter() {
-    if (!m_adapter.IsConnected())
-        return;
-    m_adapter.DisableUart();
-    if (SavedUartConfigValid)
-        m_adapter.SetUartConfig(&SavedUartConfig);
-    m_adapter.Disconnect();
-    SavedUartConfigValid = false;
 }
 
 bool CWendrakeTerminalDlg::EnsureConnected() {
@@ -546,34 +450,19 @@ bool CWendrakeTerminalDlg::EnsureConnected() {
     return m_adapter.IsConnected();
 }
 
-void CWendrakeTerminalDlg::StartPinPollTimer() {
-    m_pinPollTimer.start();
-}
-
-void CWendrakeTerminalDlg::StopPinPollTimer() {
-    m_pinPollTimer.stop();
-}
-
 void CWendrakeTerminalDlg::OnTimer(int id) {
-    if (id != PinPollTimerId)
-        return;
-    if (!m_adapter.IsConnected()) {
-        StopPinPollTimer();
-        return;
-    }
-    std::uint8_t latch = 0;
-    if (m_adapter.GetPinLatch(&latch) != WendrakeOk) {
-        // The adapter is gone or no longer answers: disconnect without a message.
-        ToggleConnection();
-        return;
-    }
+    if (id == PinPollTimerId)
+        m_session.PollPins();
+}
+
+// Only the three level texts: the other bound controls may be in the user's hands.
+void CWendrakeTerminalDlg::showPinLevels(std::uint8_t latch) {
     const auto level = [latch](std::uint8_t bit) {
         return (latch & bit) ? QStringLiteral("High") : QStringLiteral("Low");
     };
     Gpio0State = level(PinLatchBit::Gpio0);
     Gpio1State = level(PinLatchBit::Gpio1);
     Q3ResetState = level(PinLatchBit::Q3Reset);
-    // Only the three level texts: the other bound controls may be in the user's hands.
     const std::pair<int, const QString*> levels[] = {
         {TerminalControl::Gpio0State, &Gpio0State},
         {TerminalControl::Gpio1State, &Gpio1State},
@@ -590,26 +479,16 @@ void CWendrakeTerminalDlg::OnTimer(int id) {
 // =============================================================================================
 
 void CWendrakeTerminalDlg::UpdateConnectionStatus() {
-    if (m_adapter.IsConnected()) {
-        StatusText = QStringLiteral("CONNECTED  -  ");
-        UartConfig uart;
-        const bool uartRead = m_adapter.GetUartConfig(&uart) == WendrakeOk;
-        if (uartRead) {
-            StatusText += QStringLiteral("%1  -  ").arg(uart.BaudRate);
-            StatusText += parityText(uart.Parity);
-            StatusText += flowControlText(uart.FlowControl);
-            StatusText += QStringLiteral("%1 Data Bits  -  ").arg(unsigned(uart.DataBits));
-            StatusText += stopBitsText(uart);
-        } else {
-            StatusText += QStringLiteral("<UART Settings Err> - ");
-        }
+    if (m_session.IsConnected()) {
+        const std::optional<UartConfig> uart = m_session.ReadUartConfig();
+        StatusText = ConnectionStatusText(uart);
 
         const int gpio0Index = Gpio0Action->currentIndex();
         const int gpio1Index = Gpio1Action->currentIndex();
         Gpio0Action->clear();
         Gpio1Action->clear();
         // An unreadable configuration shows the GPIO names.
-        if (uartRead && uart.FlowControl != 0) {
+        if (uart && uart->FlowControl != 0) {
             refill(Gpio0Action, {"Set RTS Logic Low", "Set RTS Logic High", "Do Not Write RTS"}, 2);
             refill(Gpio1Action, {"Set CTS Logic Low", "Set CTS Logic High", "Do Not Write CTS"}, 2);
             Gpio0Label = QStringLiteral("RTS");
@@ -625,10 +504,9 @@ void CWendrakeTerminalDlg::UpdateConnectionStatus() {
             Gpio1Label = QStringLiteral("GPIO1");
         }
 
-        PinConfig pins;
-        if (m_adapter.GetPinConfig(&pins) == WendrakeOk) {
-            Gpio0Action->setEnabled(isGpioOutput(pins.Gpio0Mode));
-            Gpio1Action->setEnabled(isGpioOutput(pins.Gpio1Mode));
+        if (const std::optional<PinConfig> pins = m_session.ReadPinConfig()) {
+            Gpio0Action->setEnabled(isGpioOutput(pins->Gpio0Mode));
+            Gpio1Action->setEnabled(isGpioOutput(pins->Gpio1Mode));
             Q3ResetAction->setEnabled(true);
         }
     } else {
@@ -686,33 +564,8 @@ void CWendrakeTerminalDlg::BlankReceiveView(bool blank) {
         ReceiveView->setBlank(blank);
 }
 
-void CWendrakeTerminalDlg::StartReceiveThread() {
-    m_receiveThread.start(m_adapter, ReceiveBuffer.get(), ReceiveBufferSize);
-}
-
-// Also hands over the reads taken before the stop, so nothing is appended after it returns.
-void CWendrakeTerminalDlg::StopReceiveThread() {
-    m_receiveThread.stop();
-}
-
 void CWendrakeTerminalDlg::AppendReceivedText(const QByteArray& bytes) {
-    const bool ascii = IsAsciiFormat();
-
-    // 1. Capture first, in the form on screen; a failed write ends the capture, the data stays.
-    if (CaptureActive && CaptureFile.isOpen()) {
-        const QByteArray chunk = ascii ? bytes : ReceivedText::hexChunk(bytes);
-        if (!CaptureFile.write(chunk.constData(), chunk.size())) {
-            showFileError(QStringLiteral("Error during file capture, closing file"));
-            ToggleCapture();
-        }
-    }
-
-    // 2, 3. Both stored texts; a form feed anywhere in the read starts AsciiText afresh.
-    m_received.append(bytes);
-
-    // 4 to 7. The view follows the end; the focus stays where it is.
-    if (ReceiveView)
-        ReceiveView->contentAppended();
+    m_session.AppendReceived(bytes);
 }
 
 void CWendrakeTerminalDlg::OnDataFormat() {
@@ -725,7 +578,7 @@ void CWendrakeTerminalDlg::OnDataFormat() {
 }
 
 void CWendrakeTerminalDlg::OnClear() {
-    m_received.clear();
+    m_session.ClearReceived();
     if (ReceiveView)
         ReceiveView->contentReset();
 }
@@ -761,7 +614,7 @@ void CWendrakeTerminalDlg::ToggleCapture() {
                 QStringLiteral("Notice"), PromptIcon::Question,
                 PromptButtons::YesNo) != PromptAnswer::Yes)
             return;
-        if (!CaptureFile.open(ReceiveFileName)) {
+        if (!m_session.StartCapture(ReceiveFileName, !IsAsciiFormat())) {
             showFileError(QStringLiteral("Error opening file ") + ReceiveFileName);
             return;
         }
@@ -771,7 +624,7 @@ void CWendrakeTerminalDlg::ToggleCapture() {
             captureButton->setText(QStringLiteral("Stop Capture and Save File"));
         CaptureActive = 1;
     } else {
-        CaptureFile.close();
+        m_session.StopCapture();
         setCaptureControlsEnabled(true);
         if (captureButton)
             captureButton->setText(QStringLiteral("Capture Receive Data to File"));
@@ -782,11 +635,11 @@ void CWendrakeTerminalDlg::ToggleCapture() {
 
 // The texts are taken here, before the dialog opens: what arrives meanwhile is not saved.
 void CWendrakeTerminalDlg::OnSaveAsciiData() {
-    SaveTextToFile(QStringLiteral("ascii_data.txt"), m_received.asciiSnapshot());
+    SaveTextToFile(QStringLiteral("ascii_data.txt"), m_session.Received().asciiSnapshot());
 }
 
 void CWendrakeTerminalDlg::OnSaveHexData() {
-    SaveTextToFile(QStringLiteral("hex_data.txt"), m_received.hexSnapshot());
+    SaveTextToFile(QStringLiteral("hex_data.txt"), m_session.Received().hexSnapshot());
 }
 
 void CWendrakeTerminalDlg::SaveTextToFile(const QString& defaultFileName,
@@ -795,16 +648,16 @@ void CWendrakeTerminalDlg::SaveTextToFile(const QString& defaultFileName,
         m_prompts.FileName(this, saveDialogRequest(defaultFileName));
     if (!path)
         return;
-    ReceiveDataFile file;
-    if (!file.open(*path)) {
+    switch (TerminalSession::SaveText(*path, text)) {
+    case TerminalSession::SaveResult::Saved:
+        break;
+    case TerminalSession::SaveResult::CreateFailed:
         showFileError(QStringLiteral("Error creating file ") + *path);
-        return;
-    }
-    const bool written = text.forEachPiece(
-        [&file](const char* data, qint64 size) { return file.write(data, size); });
-    if (!written)
+        break;
+    case TerminalSession::SaveResult::WriteFailed:
         showFileError(QStringLiteral("Error during saving file to disk"));
-    file.close();
+        break;
+    }
 }
 
 // =============================================================================================
@@ -815,10 +668,6 @@ void CWendrakeTerminalDlg::SaveTextToFile(const QString& defaultFileName,
     return qobject_cast<::TransferBox*>(Control(TerminalControl::TransferBox));
 }
 
-void CWendrakeTerminalDlg::StopFileSend() {
-    m_fileSender.Stop();
-}
-
 void CWendrakeTerminalDlg::OnSendData() {
     if (!EnsureConnected())
         return;
@@ -826,24 +675,9 @@ void CWendrakeTerminalDlg::OnSendData() {
     {
         BusyCursor busy;
         SendText = box ? box->text() : QString();
-
-        bool sent = false;
-        try {
-            QByteArray bytes = HexTextParser::TextToLatin1(SendText);
-            if (!IsAsciiFormat())
-                bytes = HexTextParser::ParseHexText(std::move(bytes));
-            // Each report waits a bounded time; a stalled adapter fails the send instead of
-            // holding the window.
-            sent = bytes.size() <= qsizetype(UINT32_MAX) &&
-                   m_adapter.WriteUart(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                       std::uint32_t(bytes.size()), nullptr,
-                                       TypedSendReportTimeoutMs) == WendrakeOk;
-        } catch (const std::bad_alloc&) {
-            // No room for the bytes: nothing is sent and nothing is said.
-        }
-
-        // A failed send keeps the text, so it can be sent again.
-        if (sent && m_settings.ClearSentTransferData == 1) {
+        // A failed send says nothing and keeps the text, so it can be sent again.
+        const bool sent = m_session.SendText(SendText, !IsAsciiFormat());
+        if (sent && Settings().ClearSentTransferData == 1) {
             SendText.clear();
             if (box)
                 box->setText(QString());
@@ -855,7 +689,7 @@ void CWendrakeTerminalDlg::OnSendData() {
 
 // Every user change of the box, with automatic send on, goes out at once and empties the box.
 void CWendrakeTerminalDlg::OnTransferTextChange() {
-    if (m_settings.AutoSendTransferText == 0)
+    if (Settings().AutoSendTransferText == 0)
         return;
     ::TransferBox* box = transferBox();
     if (!box)
@@ -867,18 +701,18 @@ void CWendrakeTerminalDlg::OnTransferTextChange() {
 }
 
 void CWendrakeTerminalDlg::OnClearSentTransferData() {
-    toggleSendOption(m_settings.ClearSentTransferData, MenuClearSentTransferData);
+    toggleSendOption(Settings().ClearSentTransferData, MenuClearSentTransferData);
 }
 
 void CWendrakeTerminalDlg::OnAutoSendTransferText() {
-    toggleSendOption(m_settings.AutoSendTransferText, MenuAutoSendTransferText);
+    toggleSendOption(Settings().AutoSendTransferText, MenuAutoSendTransferText);
 }
 
 // The menu's own check toggle is overruled: the mark always shows the flag.
 void CWendrakeTerminalDlg::toggleSendOption(std::int32_t& flag, int menuItemId) {
     flag = flag == 1 ? 0 : 1;
     DialogBuilder::setMenuChecked(MenuAction(menuItemId), flag == 1);
-    m_settingsFile.SaveSettings(m_settings);
+    m_session.SaveSettings();
 }
 
 void CWendrakeTerminalDlg::showFileError(const QString& text) {
@@ -898,7 +732,7 @@ void CWendrakeTerminalDlg::OnSendFile() {
     if (!path)
         return;
 
-    switch (m_fileSender.Open(*path)) {
+    switch (FileTransfer().Open(*path)) {
     case FileSender::OpenResult::Ok:
         break;
     case FileSender::OpenResult::OpenFailed:
@@ -913,14 +747,14 @@ void CWendrakeTerminalDlg::OnSendFile() {
     }
 
     {
-        CProgressDlg progress(&m_fileSender.Progress(), m_fileSender.Length(), m_prompts, this);
+        CProgressDlg progress(&FileTransfer().Progress(), FileTransfer().Length(), m_prompts, this);
         // A worker that cannot start leaves the window at 0% until Cancel.
-        m_fileSender.Start();
+        FileTransfer().Start();
         if (progress.exec() != QDialog::Accepted)
-            StopFileSend();
+            FileTransfer().Stop();
     }
     // Counter back to 0, worker joined, block released, file closed.
-    m_fileSender.Finish();
+    FileTransfer().Finish();
 }
 
 // =============================================================================================
@@ -947,22 +781,22 @@ void CWendrakeTerminalDlg::OnSetPinStates() {
             mask &= static_cast<std::uint8_t>(~bit);
     }
     // Sent even with an empty mask; the next poll shows the new levels.
-    if (m_adapter.SetPinLatch(values, mask) != WendrakeOk)
+    if (!m_session.SetPinStates(values, mask))
         showError(QStringLiteral("Pin states could not be set"));
 }
 
 void CWendrakeTerminalDlg::OnViewFifoStatus() {
     if (!EnsureConnected())
         return;
-    FifoStatus fifo;
-    if (m_adapter.GetFifoStatus(&fifo) != WendrakeOk) {
+    const std::optional<FifoStatus> fifo = m_session.ReadFifoStatus();
+    if (!fifo) {
         showError(QStringLiteral("FIFO status could not be retrieved"));
         return;
     }
     const QString text =
         QStringLiteral("FIFO Status:\n\n %1 Bytes in TX Buffer\n %2 Bytes in RX Buffer")
-            .arg(fifo.TxCount)
-            .arg(fifo.RxCount);
+            .arg(fifo->TxCount)
+            .arg(fifo->RxCount);
     m_prompts.Message(this, text, QStringLiteral("FIFO Status"), PromptIcon::Information,
                       PromptButtons::Ok);
 }
@@ -970,8 +804,8 @@ void CWendrakeTerminalDlg::OnViewFifoStatus() {
 void CWendrakeTerminalDlg::OnPurgeFifo() {
     if (!EnsureConnected())
         return;
-    // Both FIFOs, no confirmation; the counts after the purge follow at once.
-    if (m_adapter.PurgeFifo(true, true) != WendrakeOk) {
+    // The counts after the purge follow at once.
+    if (!m_session.PurgeFifo()) {
         showError(QStringLiteral("FIFO could not be purged"));
         return;
     }
@@ -981,18 +815,14 @@ void CWendrakeTerminalDlg::OnPurgeFifo() {
 void CWendrakeTerminalDlg::OnSettings() {
     {
         // The pin poll keeps running on this thread while the dialog is open.
-        CWendrakeSettingsDlg dialog(m_adapter, &m_settings.Uart, &m_settings.Pins,
-                                    &m_settings.ToggleResetOnConnect, m_prompts);
+        TerminalSettings& settings = Settings();
+        CWendrakeSettingsDlg dialog(m_adapter, &settings.Uart, &settings.Pins,
+                                    &settings.ToggleResetOnConnect, m_prompts);
         if (dialog.exec() != QDialog::Accepted)
             return;
     }
     UpdateConnectionStatus();
-    if (m_adapter.IsConnected()) {
-        // Store what the adapter really took; a failed read leaves the dialog's values.
-        m_adapter.GetUartConfig(&m_settings.Uart);
-        m_adapter.GetPinConfig(&m_settings.Pins);
-    }
-    m_settingsFile.SaveSettings(m_settings);
+    m_session.StoreAdapterSettings();
 }
 
 void CWendrakeTerminalDlg::OnPinTest() {

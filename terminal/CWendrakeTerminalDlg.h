@@ -7,20 +7,15 @@
 #include "device/platform/HidPlatform.h"
 #include "resources/UserPrompts.h"
 #include "terminal/FileSender.h"
-#include "terminal/ReceiveDataFile.h"
-#include "terminal/ReceiveThread.h"
 #include "terminal/ReceivedText.h"
+#include "terminal/TerminalSession.h"
 
 #include <QDialog>
-#include <QFile>
 #include <QIcon>
 #include <QString>
-#include <QTimer>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
-#include <memory>
 
 class QAction;
 class QComboBox;
@@ -30,16 +25,16 @@ class DialogBuilder;
 class ReceiveView;
 class TransferBox;
 
-// The program's main window: adapter list, connection lifecycle, status line and pin lists, and
-// the commands of the receive, send, pin and settings work.
+// The program's main window: the widgets, the adapter list and its notices, the status line and
+// pin lists, and the commands of the receive, send, pin and settings work. The connection itself
+// (sequences, threads, files) is the TerminalSession's; the handlers here forward to it.
 class CWendrakeTerminalDlg : public QDialog {
     Q_OBJECT
 
 public:
-    static constexpr int PinPollTimerId = 85;
-    static constexpr int PinPollPeriodMs = 200;
-    // Settling time after enabling the UART, and the length of the Q3 Reset pulse.
-    static constexpr int ConnectPauseMs = 50;
+    static constexpr int PinPollTimerId = TerminalSession::PinPollTimerId;
+    static constexpr int PinPollPeriodMs = TerminalSession::PinPollPeriodMs;
+    static constexpr int ConnectPauseMs = TerminalSession::ConnectPauseMs;
     static constexpr const char* HelpFileName = "Wendrake Terminal Help.chm";
 
     // settingsDirectory empty: the executable's directory.
@@ -50,10 +45,11 @@ public:
     CWendrakeTerminalDlg(const CWendrakeTerminalDlg&) = delete;
     CWendrakeTerminalDlg& operator=(const CWendrakeTerminalDlg&) = delete;
 
+    TerminalSession& Session() { return m_session; }
     CWendrake& Adapter() { return m_adapter; }
-    TerminalSettings& Settings() { return m_settings; }
+    TerminalSettings& Settings() { return m_session.Settings(); }
     UserPrompts& Prompts() { return m_prompts; }
-    SettingsFile& SettingsStore() { return m_settingsFile; }
+    SettingsFile& SettingsStore() { return m_session.SettingsStore(); }
     // The control of a template id, or null.
     QWidget* Control(int id) const;
     QAction* MenuAction(int id) const;
@@ -69,9 +65,9 @@ public:
     bool OnDeviceChange(std::uint32_t event, const DeviceNotice& notice);
 
     // ---- Pin poll timer (the pin test dialog stops it while it polls by itself) ----
-    void StartPinPollTimer();
-    void StopPinPollTimer();
-    bool IsPinPollActive() const { return m_pinPollTimer.isActive(); }
+    void StartPinPollTimer() { m_session.StartPinPoll(); }
+    void StopPinPollTimer() { m_session.StopPinPoll(); }
+    bool IsPinPollActive() const { return m_session.IsPinPollActive(); }
     void OnTimer(int id);
 
     // Who opens the About box; the application shell provides it.
@@ -86,16 +82,15 @@ public:
     // One read of the receive thread, on the window's thread: capture file, stored texts, view.
     void AppendReceivedText(const QByteArray& bytes);
     void ToggleCapture();
-    QByteArray AsciiText() const { return m_received.asciiText(); }
-    QByteArray HexText() const { return m_received.hexText(); }
-    const ReceivedText& ReceivedData() const { return m_received; }
+    QByteArray AsciiText() const { return m_session.Received().asciiText(); }
+    QByteArray HexText() const { return m_session.Received().hexText(); }
+    const ReceivedText& ReceivedData() const { return m_session.Received(); }
 
     // ---- Sending ----
-    // Bound on the wait for each report of a typed send, so a stalled adapter cannot hold the
-    // window; running into it fails the send like any other write failure.
-    static constexpr std::uint32_t TypedSendReportTimeoutMs = 2000;
+    static constexpr std::uint32_t TypedSendReportTimeoutMs =
+        TerminalSession::TypedSendReportTimeoutMs;
     // The file transfer state: block, length, progress counter and the open file.
-    FileSender& FileTransfer() { return m_fileSender; }
+    FileSender& FileTransfer() { return m_session.FileTransfer(); }
 
 public slots:
     // ---- Window and connection ----
@@ -143,26 +138,19 @@ private:
 
     void installCustomWidgets(DialogBuilder& builder);
     void connectCommands();
-    bool connectSequence();
-    void tearDown();
-    void releaseBuffers();
-    void restoreAndCloseAdapter();
+    void connectSession();
+    void showConnectionState(bool connected);
+    void showPinLevels(std::uint8_t latch);
     void showError(const QString& text);
 
     // ---- Receive view, capture and saving ----
     void BlankReceiveView(bool blank);
     void SaveTextToFile(const QString& defaultFileName, const ReceivedText::Snapshot& text);
 
-    // ---- Hooks of the receive and send work ----
-    void StartReceiveThread();
-    void StopReceiveThread();
-    void StopFileSend();
-
     HidPlatform& m_platform;
     UserPrompts& m_prompts;
-    SettingsFile m_settingsFile;
     CWendrake m_adapter;
-    TerminalSettings m_settings;
+    TerminalSession m_session;
     QIcon m_appIcon;
     QMenuBar* m_menuBar = nullptr;
 
@@ -185,13 +173,7 @@ private:
     QString Gpio1State;
     QString Q3ResetState;
 
-    // The adapter's own UART configuration as found at connect; written back only if it was
-    // read, so a failed read never pushes made-up values to the adapter.
-    UartConfig SavedUartConfig;
-    bool SavedUartConfigValid = false;
-
     QFont TerminalFont;
-    QTimer m_pinPollTimer;
     // One pin test dialog at a time: its own poll stands in for the window's while it is open.
     bool m_pinTestOpen = false;
     bool DeviceNotification = false;
@@ -199,23 +181,10 @@ private:
     bool m_focusSet = false;
     std::function<void()> m_runAboutBox;
 
-    // Receive buffer of one ReadUart, owned by connect and tear-down. Kept 32-bit: a 16-bit
-    // size would wrap for large input queues and every read would then be refused.
-    std::unique_ptr<std::uint8_t[]> ReceiveBuffer;
-    std::uint32_t ReceiveBufferSize = 0;
-
     // ---- Sending ----
     ::TransferBox* transferBox() const;
     void toggleSendOption(std::int32_t& flag, int menuItemId);
     void showFileError(const QString& text);
     QString SendText;   // the box's text as OnSendData took it
     QString ChangeText; // the box's text as OnTransferTextChange took it
-    // File send block, length and progress counter; stopped and released by the tear-down.
-    FileSender m_fileSender{m_adapter};
-
-    // Capture (the receive work opens and writes it; destruction closes it).
-    ReceiveDataFile CaptureFile;
-    // Everything received since the last Clear: AsciiText and HexText are made from it.
-    ReceivedText m_received;
-    ReceiveThread m_receiveThread{[this](const QByteArray& bytes) { AppendReceivedText(bytes); }};
 };

@@ -5,7 +5,10 @@
 #include <new>
 #include <system_error>
 
+#include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 FileSender::FileSender(CWendrake& adapter) : m_adapter(adapter) {}
 
@@ -15,9 +18,20 @@ FileSender::~FileSender() {
 
 FileSender::OpenResult FileSender::Open(const QString& path) {
     Finish();
-    m_file.setFileName(path);
-    if (!m_file.open(QIODevice::ReadOnly))
+    // Only regular files are sent: a named pipe would hold the window in open() until a writer
+    // came, a device in read() for ever. O_NONBLOCK keeps the open itself from waiting, and the
+    // type is judged on the file actually opened, not on a name that may change in between.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return OpenResult::OpenFailed;
+    struct stat info {};
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+        !m_file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return OpenResult::OpenFailed;
+    }
     // No sharing: a file another program holds locked is refused, and ours stays locked for the
     // whole transfer.
     if (::flock(m_file.handle(), LOCK_EX | LOCK_NB) != 0) {

@@ -26,7 +26,9 @@ public:
     FileSender& operator=(const FileSender&) = delete;
 
     // Opens the file for this program alone, keeps it open until Finish and reads it whole;
-    // the progress counter starts at 0. An empty file is ReadFailed, 4 GiB or more TooLarge.
+    // the progress counter starts at 0. Anything but a regular file (a pipe, a device, a
+    // directory) is OpenFailed without waiting; an empty file is ReadFailed, 4 GiB or more
+    // TooLarge.
     OpenResult Open(const QString& path);
     // Starts the worker on the block read by Open. False when the thread cannot be started (the
     // block is then released and the counter stays at 0).

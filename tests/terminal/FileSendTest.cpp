@@ -4,6 +4,7 @@
 #include "resources/DialogBuilder.h"
 #include "resources/TerminalDialogTemplate.h"
 #include "terminal/CProgressDlg.h"
+#include "tests/support/NamedPipe.h"
 #include "tests/support/RecordingPrompts.h"
 
 #include <QAbstractButton>
@@ -224,11 +225,15 @@ TEST_F(FileSendTest, FileErrorsAreReportedAndNothingIsSent) {
     };
     const QString empty = writeFile("empty.bin", {});
     const QString missing = dir.filePath("missing.bin");
+    const NamedPipe pipe(dir.filePath("pipe"));
+    ASSERT_TRUE(pipe.made());
     const Case cases[] = {
         {"empty", empty, QStringLiteral("Error reading file ") + empty},
         {"missing", missing, QStringLiteral("Error opening file ") + missing},
         {"held elsewhere", held, QStringLiteral("Error opening file ") + held},
         {"directory", dir.path(), QStringLiteral("Error opening file ") + dir.path()},
+        {"named pipe", pipe.path(), QStringLiteral("Error opening file ") + pipe.path()},
+        {"device", QStringLiteral("/dev/zero"), QStringLiteral("Error opening file /dev/zero")},
     };
     for (const Case& c : cases) {
         prompts.Prompts.clear();
@@ -242,6 +247,8 @@ TEST_F(FileSendTest, FileErrorsAreReportedAndNothingIsSent) {
         EXPECT_FALSE(window->FileTransfer().IsFileOpen()) << c.Name;
         EXPECT_FALSE(window->FileTransfer().HasBuffer()) << c.Name;
     }
+    // The window's thread never waited for a writer to come to the pipe.
+    EXPECT_FALSE(pipe.rescued());
     EXPECT_EQ(outputReportCount(), 0u);
 }
 

@@ -2,6 +2,7 @@
 
 #include "device/CWendrake.h"
 #include "emulator/EmulatedHidPlatform.h"
+#include "tests/support/NamedPipe.h"
 
 #include <QDir>
 #include <QFile>
@@ -198,10 +199,16 @@ TEST_F(FileSenderTest, OpenFailuresLeaveNothingBehind) {
         QString Path;
         FileSender::OpenResult Expected;
     };
+    const NamedPipe pipe(dir.filePath("pipe"));
+    ASSERT_TRUE(pipe.made());
     const Case cases[] = {
         {"missing", dir.filePath("missing.bin"), FileSender::OpenResult::OpenFailed},
         {"directory", dir.path(), FileSender::OpenResult::OpenFailed},
         {"empty", writeFile("empty.bin", {}), FileSender::OpenResult::ReadFailed},
+        // Not regular files: refused without waiting for a writer or reading forever.
+        {"named pipe", pipe.path(), FileSender::OpenResult::OpenFailed},
+        {"character device", QStringLiteral("/dev/null"), FileSender::OpenResult::OpenFailed},
+        {"endless device", QStringLiteral("/dev/zero"), FileSender::OpenResult::OpenFailed},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(sender.Open(c.Path), c.Expected) << c.Name;
@@ -209,7 +216,20 @@ TEST_F(FileSenderTest, OpenFailuresLeaveNothingBehind) {
         EXPECT_FALSE(sender.HasBuffer()) << c.Name;
         EXPECT_FALSE(sender.Start()) << c.Name;
     }
+    EXPECT_FALSE(pipe.rescued()) << "the open waited for a writer";
     EXPECT_TRUE(outputIds().empty());
+}
+
+TEST_F(FileSenderTest, LinkToARegularFileIsSent) {
+    const QString target = writeFile("target.bin", pattern(10));
+    const QString link = dir.filePath("link.bin");
+    ASSERT_TRUE(QFile::link(target, link));
+    ASSERT_EQ(sender.Open(link), FileSender::OpenResult::Ok);
+    EXPECT_EQ(sender.Length(), 10u);
+    ASSERT_TRUE(sender.Start());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return sender.Progress() == 10u; }, WaitBoundMs));
+    sender.Finish();
+    EXPECT_EQ(sentBytes(), pattern(10));
 }
 
 TEST_F(FileSenderTest, FileHeldByAnotherProgramCannotBeOpened) {

@@ -30,7 +30,6 @@ struct EmulatedHidPlatform::OpenHandle {
     HidHandle value = InvalidHidHandle;
     DeviceId device = 0;
     bool dead = false;   // unplugged under the handle
-    bool hungUp = false; // a transfer has seen the unplug: reads fail at once from now on
     bool closed = false; // closed by the host
     bool cancelRead = false;
     bool cancelWrite = false;
@@ -210,13 +209,8 @@ TransferOutcome EmulatedHidPlatform::writeReport(HidHandle handle, const std::ui
     const auto deadline = deadlineAfter(timeoutMs == HidInfiniteTimeout ? 0 : timeoutMs);
     std::unique_lock lock(m_mutex);
     auto open = handleLocked(handle);
-    if (!open || data == nullptr) {
-        // Like hidraw: a write that finds the adapter gone makes later reads fail too.
-        auto it = m_handles.find(handle);
-        if (data != nullptr && it != m_handles.end() && it->second->dead)
-            it->second->hungUp = true;
+    if (!open || data == nullptr)
         return TransferOutcome::Failed;
-    }
     Device& device = *m_devices[open->device];
     if (takeFault(m_writeFaults, ++m_writeCount)) {
         recordLocked(WireRecord::Kind::OutputReport, device.id, data, length, false);
@@ -241,7 +235,10 @@ TransferOutcome EmulatedHidPlatform::writeReport(HidHandle handle, const std::ui
         if (!reached)
             return TransferOutcome::TimedOut;
     }
-    // Cancelled, unplugged or closed: the pending write completes without reaching the adapter.
+    // Like hidraw: a report still waiting when the adapter went never left, which is a failure.
+    if (open->dead)
+        return TransferOutcome::Failed;
+    // Cancelled or closed: the pending write completes without reaching the adapter.
     if (interrupted())
         return TransferOutcome::Completed;
 
@@ -261,8 +258,9 @@ TransferOutcome EmulatedHidPlatform::readReports(HidHandle handle, std::uint8_t*
     if (it == m_handles.end() || it->second->closed || buffer == nullptr)
         return TransferOutcome::Failed;
     const auto open = it->second;
-    if (open->hungUp)
-        return TransferOutcome::Failed;
+    // Only a read already waiting at the unplug ends empty; a later one gets what is still
+    // queued, or fails at once.
+    const bool deadAtStart = open->dead;
     Device& device = *m_devices[open->device];
     if (takeFault(m_readFaults, ++m_readCount))
         return TransferOutcome::Failed;
@@ -287,9 +285,10 @@ TransferOutcome EmulatedHidPlatform::readReports(HidHandle handle, std::uint8_t*
         bytesRead = 0;
         return TransferOutcome::Completed;
     }
-    // Unplugged with nothing left: this read completes empty, every later one fails.
+    // Unplugged with nothing left: the read the unplug woke completes empty.
     if (open->queue.empty()) {
-        open->hungUp = true;
+        if (deadAtStart)
+            return TransferOutcome::Failed;
         bytesRead = 0;
         return TransferOutcome::Completed;
     }

@@ -96,12 +96,12 @@ public:
     // The device-interface name its notices carry, e.g. "\\?\HID#Vid_e7a2&Pid_4d15#3".
     std::string NoticeNameOf(DeviceId id) const;
 
-    // Unplug: leaves the enumeration and raises a removal notice. As on hidraw, input reports
-    // already queued for the open handle are still read, then one read completes with 0 bytes
-    // (a read pending on an empty queue is that one) and every later read fails at once. A
-    // pending write completes without reaching the adapter; other calls on the handle fail at
-    // once, and a failed write fails the reads from then on too. Plug: back at the end of the
-    // enumeration with a new path, firmware power-cycled; raises an arrival notice.
+    // Unplug: leaves the enumeration and raises a removal notice. As on hidraw, a read waiting
+    // on an empty queue completes with 0 bytes, reads started later still get the input reports
+    // already queued for the handle and then fail at once, and a write waiting at the unplug
+    // fails without reaching the adapter; other calls on the handle fail at once. Plug: back at
+    // the end of the enumeration with a new path, firmware power-cycled; raises an arrival
+    // notice.
     void Unplug(DeviceId id);
     void Unplug(const AdapterFirmware& adapter) { Unplug(IdOf(adapter)); }
     void Plug(DeviceId id);

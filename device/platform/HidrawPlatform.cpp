@@ -111,7 +111,8 @@ struct HidrawPlatform::Device {
     int readCancel = -1;
     int writeCancel = -1;
     std::string ueventPath;
-    // Set when a transfer saw the device go: the next transfers fail at once.
+    // Set when a transfer saw the device go: later writes fail at once. Reads look for
+    // themselves, so that reports queued before the unplug are still handed out.
     std::atomic<bool> gone{false};
 
     mutable std::mutex lengthsMutex;
@@ -429,13 +430,14 @@ TransferOutcome HidrawPlatform::readReports(HidHandle handle, std::uint8_t* buff
     const auto device = find(handle);
     if (!device || !buffer)
         return TransferOutcome::Failed;
-    // After an unplug ended one read, every later read fails at once.
-    if (device->gone)
-        return TransferOutcome::Failed;
     const auto [caps, usesIds] = device->lengths();
     const std::size_t slot = caps.InputReportLength;
     if (slot < 2 || length < slot)
         return TransferOutcome::Failed;
+    // Only a read that was already waiting when the device went ends as an empty completion;
+    // one started afterwards gets what is still queued, and fails at once when nothing is.
+    pollfd atStart{device->fd, POLLIN, 0};
+    const bool goneAtStart = ::poll(&atStart, 1, 0) > 0 && (atStart.revents & (POLLHUP | POLLERR));
 
     const Deadline deadline(timeoutMs);
     for (;;) {
@@ -502,6 +504,8 @@ TransferOutcome HidrawPlatform::readReports(HidHandle handle, std::uint8_t* buff
         // A read pending when the device went ends as a completion with nothing in it.
         if (lost) {
             device->gone = true;
+            if (goneAtStart)
+                return TransferOutcome::Failed;
             bytesRead = 0;
             return TransferOutcome::Completed;
         }

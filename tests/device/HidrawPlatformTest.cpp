@@ -461,10 +461,63 @@ TEST_F(HidrawTransfers, ReportsQueuedBeforeAnUnplugAreDeliveredFirst) {
     ASSERT_EQ(read(buffer, bytes, HidInfiniteTimeout), TransferOutcome::Completed);
     EXPECT_EQ(bytes, 2u * L);
     EXPECT_EQ(buffer[L], 0x82);
-    ASSERT_EQ(read(buffer, bytes, HidInfiniteTimeout), TransferOutcome::Completed);
-    EXPECT_EQ(bytes, 0u);
+    // No empty completion in between: the unplug ended no read that was waiting.
     EXPECT_EQ(read(buffer, bytes, HidInfiniteTimeout), TransferOutcome::Failed);
+    EXPECT_EQ(bytes, 2u * L);
 }
+
+// Reads started after an unplug: what was queued, in whole slots, then failures at once.
+struct AfterUnplugCase {
+    const char* Name;
+    int Queued;                       // reports 0x81, 0x82, ... queued before the unplug
+    std::size_t Slots;                // report slots in each read's buffer
+    bool WriteFirst;                  // a write sees the unplug before the reads
+    std::vector<std::size_t> Reports; // reports delivered by each read before the failures
+};
+
+void PrintTo(const AfterUnplugCase& c, std::ostream* os) {
+    *os << c.Name;
+}
+
+class HidrawAfterUnplug : public HidrawTransfers,
+                          public ::testing::WithParamInterface<AfterUnplugCase> {};
+
+TEST_P(HidrawAfterUnplug, QueuedReportsThenEveryReadFailsAtOnce) {
+    const AfterUnplugCase& c = GetParam();
+    for (int i = 0; i < c.Queued; ++i)
+        sendFromDevice(report(static_cast<std::uint8_t>(0x81 + i), L));
+    closeFar();
+    if (c.WriteFirst) {
+        const Bytes out = report(0x85, L);
+        EXPECT_EQ(m_platform.writeReport(m_handle, out.data(), out.size(), HidInfiniteTimeout),
+                  TransferOutcome::Failed);
+    }
+    Bytes buffer(c.Slots * L);
+    int next = 0;
+    for (std::size_t reports : c.Reports) {
+        std::size_t bytes = 0;
+        ASSERT_EQ(read(buffer, bytes, HidInfiniteTimeout), TransferOutcome::Completed);
+        ASSERT_EQ(bytes, reports * L);
+        for (std::size_t slot = 0; slot < reports; ++slot)
+            EXPECT_EQ(buffer[slot * L], 0x81 + next++);
+    }
+    EXPECT_EQ(next, c.Queued);
+    for (int i = 0; i < 2; ++i) {
+        std::size_t untouched = 77;
+        EXPECT_EQ(read(buffer, untouched, HidInfiniteTimeout), TransferOutcome::Failed);
+        EXPECT_EQ(untouched, 77u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HidrawAfterUnplug,
+    ::testing::Values(AfterUnplugCase{"NothingQueued", 0, 4, false, {}},
+                      AfterUnplugCase{"AllInOneRead", 3, 4, false, {3}},
+                      AfterUnplugCase{"OverSeveralReads", 5, 2, false, {2, 2, 1}},
+                      AfterUnplugCase{"AFailedWriteKeepsTheQueue", 2, 4, true, {2}}),
+    [](const ::testing::TestParamInfo<AfterUnplugCase>& info) {
+        return std::string(info.param.Name);
+    });
 
 TEST_F(HidrawTransfers, WriteSendsExactlyOneReport) {
     const Bytes out = report(0x85, L);

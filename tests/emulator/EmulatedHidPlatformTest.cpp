@@ -383,25 +383,28 @@ AfterUnplugStep resetCancelRead() {
 INSTANTIATE_TEST_SUITE_P(
     EmulatedHidPlatformTest, UnplugWithQueuedInput,
     ::testing::Values(
-        AfterUnplugCase{"NothingQueued", "", 63, {readGives(""), readFails(), readFails()}},
-        AfterUnplugCase{"OneQueued", "a", 63, {readGives("a"), readGives(""), readFails()}},
+        // No read was waiting at the unplug, so none ends empty: every new read fails at once.
+        AfterUnplugCase{"NothingQueued", "", 63, {readFails(), readFails(), readFails()}},
+        AfterUnplugCase{"OneQueued", "a", 63, {readGives("a"), readFails()}},
+        AfterUnplugCase{"AllInOneRead", "abc", 63, {readGives("abc"), readFails(), readFails()}},
+        AfterUnplugCase{"WholeSlotsOverSeveralReads",
+                        "abcde",
+                        2,
+                        {readGives("ab"), readGives("cd"), readGives("e"), readFails()}},
+        // As on hidraw, a write that finds the adapter gone leaves the queued reports readable.
         AfterUnplugCase{
-            "AllInOneRead", "abc", 63, {readGives("abc"), readGives(""), readFails(), readFails()}},
-        AfterUnplugCase{
-            "WholeSlotsOverSeveralReads",
-            "abcde",
-            2,
-            {readGives("ab"), readGives("cd"), readGives("e"), readGives(""), readFails()}},
-        // As on hidraw, a write that finds the adapter gone ends the reads too.
-        AfterUnplugCase{"WriteFailsThenReadsFail", "ab", 63, {writeFails(), readFails()}},
-        AfterUnplugCase{
-            "WriteAfterPartOfTheQueue", "ab", 1, {readGives("a"), writeFails(), readFails()}},
-        // A cancel wins over queued reports and is not the empty read of the unplug.
+            "WriteFailsThenQueueIsRead", "ab", 63, {writeFails(), readGives("ab"), readFails()}},
+        AfterUnplugCase{"WriteAfterPartOfTheQueue",
+                        "ab",
+                        1,
+                        {readGives("a"), writeFails(), readGives("b"), readFails()}},
+        // A cancel wins over queued reports and over the failure of an emptied queue.
         AfterUnplugCase{"CancelHoldsTheQueuedReports",
                         "ab",
                         63,
                         {cancelRead(), readGives(""), readGives(""), resetCancelRead(),
-                         readGives("ab"), readGives(""), readFails()}}),
+                         readGives("ab"), cancelRead(), readGives(""), resetCancelRead(),
+                         readFails()}}),
     [](const ::testing::TestParamInfo<AfterUnplugCase>& info) { return info.param.name; });
 
 TEST_F(EmulatedHidPlatformTest, InputAfterTheUnplugReachesNobody) {
@@ -415,13 +418,10 @@ TEST_F(EmulatedHidPlatformTest, InputAfterTheUnplugReachesNobody) {
     ASSERT_EQ(queued.outcome, TransferOutcome::Completed);
     EXPECT_EQ(queued.bytes, 65u);
     EXPECT_EQ(queued.buffer[1], 'a');
-    const ReadResult empty = read(h, 63, 0);
-    EXPECT_EQ(empty.outcome, TransferOutcome::Completed);
-    EXPECT_EQ(empty.bytes, 0u);
     EXPECT_EQ(read(h, 63, 0).outcome, TransferOutcome::Failed);
 }
 
-TEST_F(EmulatedHidPlatformTest, UnplugCompletesAStalledWrite) {
+TEST_F(EmulatedHidPlatformTest, UnplugFailsAStalledWrite) {
     auto& adapter = platform.AddAdapter("WDK00001");
     const HidHandle h = openAdapter(adapter);
     platform.StallWrites(true);
@@ -429,7 +429,8 @@ TEST_F(EmulatedHidPlatformTest, UnplugCompletesAStalledWrite) {
     ASSERT_TRUE(platform.WaitForPendingWrites(1, Bound));
     platform.Unplug(adapter);
     ASSERT_EQ(pending.wait_for(Bound), std::future_status::ready);
-    EXPECT_EQ(pending.get(), TransferOutcome::Completed);
+    // The report never left: a failure, as hidraw reports it, not a completion.
+    EXPECT_EQ(pending.get(), TransferOutcome::Failed);
     EXPECT_TRUE(adapter.UartOutput().empty());
     EXPECT_EQ(write(h, "abc"), TransferOutcome::Failed);
 }

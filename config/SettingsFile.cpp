@@ -147,8 +147,8 @@ void SettingsFile::SerializeSettings(TerminalSettings& settings, const QByteArra
     reader.read(settings.ClearSentTransferData);
     reader.read(settings.AutoSendTransferText);
     if (setMenuCheck) {
-        setMenuCheck(MenuClearSentTransferData, settings.ClearSentTransferData != 0);
-        setMenuCheck(MenuAutoSendTransferText, settings.AutoSendTransferText != 0);
+        setMenuCheck(TerminalMenuItem::ClearSentTransferData, settings.ClearSentTransferData != 0);
+        setMenuCheck(TerminalMenuItem::AutoSendTransferText, settings.AutoSendTransferText != 0);
     }
 }
 

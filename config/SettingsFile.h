@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/TerminalSettings.h"
+#include "resources/TerminalMenuItems.h"
 
 #include <QByteArray>
 #include <QString>
@@ -15,7 +16,7 @@ public:
     static constexpr const char* FileName = "WendrakeTerminal.dat";
     static constexpr int FullSize = 24;
 
-    // Sets the check mark of menu item 32781 or 32782.
+    // Sets the check mark of a send option's menu item.
     using MenuCheck = std::function<void(int itemId, bool checked)>;
 
     // directory empty: the running executable's directory.

@@ -1,41 +1,19 @@
 #include "device/CWendrake.h"
 
+#include "device/WendrakeProtocol.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
 
 namespace {
 
-enum ReportId : std::uint8_t {
-    SetModeReport = 0x40,
-    ConfirmModeReport = 0x41,
-    GetModeReport = 0x42,
-    VersionMajorReport = 0x43,
-    VersionMinorReport = 0x44,
-    UartEnableReport = 0x45,
-    UartConfigReport = 0x46,
-    FifoStatusReport = 0x47,
-    PurgeFifoReport = 0x48,
-    PinConfigReport = 0x49,
-    GetPinLatchReport = 0x4A,
-    SetPinLatchReport = 0x4B,
-};
+using namespace WendrakeProtocol;
 
-constexpr std::size_t ByteReportLength = 2;
-constexpr std::size_t UartConfigReportLength = 9;
-constexpr std::size_t FifoStatusReportLength = 5;
-constexpr std::size_t PinConfigReportLength = 5;
-constexpr std::size_t SetPinLatchReportLength = 3;
-
-// The longest command is the UART configuration; stream reports need an id and one byte, and
-// carry at most 64 bytes because ids above 0xC0 are not stream ids.
-constexpr std::uint16_t MinFeatureReportLength = UartConfigReportLength;
+// Stream reports need an id and one byte, and carry at most 64 bytes because ids above 0xC0
+// are not stream ids.
 constexpr std::uint16_t MinStreamReportLength = 2;
-constexpr std::uint16_t MaxStreamReportLength = 65;
-
-constexpr std::uint8_t StreamIdBase = 0x80;
-constexpr std::uint8_t FirstStreamId = 0x81;
-constexpr std::uint8_t LastStreamId = 0xC0;
+constexpr std::uint16_t MaxStreamReportLength = 1 + MaxStreamPayload;
 
 // The receive count is 16 bits wide, so one read may not deliver more than this.
 constexpr std::uint32_t MaxBytesPerRead = 0xFFFF;
@@ -87,8 +65,8 @@ WendrakeStatus CWendrake::Connect(unsigned adapterIndex) {
     // Judged before the handshake, so that nothing at all is sent to a device whose reports
     // cannot carry our commands or stream (a short feature buffer would be overrun, a short
     // stream report carries no byte, a long one would need ids beyond 0xC0).
-    if (m_featureReportLength < MinFeatureReportLength ||
-        !streamLengthUsable(m_inputReportLength) || !streamLengthUsable(m_outputReportLength)) {
+    if (m_featureReportLength < LongestFeatureLength || !streamLengthUsable(m_inputReportLength) ||
+        !streamLengthUsable(m_outputReportLength)) {
         m_device.CloseDevice();
         ReleaseBuffers();
         return WendrakeUnsupportedDevice;
@@ -277,13 +255,7 @@ WendrakeStatus CWendrake::GetUartConfig(UartConfig* config) {
         return WendrakeInvalidParameter;
     if (GetFeature(UartConfigReport, UartConfigReportLength) != WendrakeOk)
         return WendrakeCommandFailed;
-    const std::uint8_t* b = m_featureBuffer.get();
-    config->BaudRate = std::uint32_t{b[1]} | std::uint32_t{b[2]} << 8 | std::uint32_t{b[3]} << 16 |
-                       std::uint32_t{b[4]} << 24;
-    config->Parity = b[5];
-    config->FlowControl = b[6];
-    config->DataBits = b[7];
-    config->StopBits = b[8];
+    *config = TakeUartConfig(m_featureBuffer.get());
     return WendrakeOk;
 }
 
@@ -293,14 +265,7 @@ WendrakeStatus CWendrake::SetUartConfig(const UartConfig* config) {
     std::uint8_t* b = ClearedFeatureBuffer();
     if (!b)
         return WendrakeCommandFailed;
-    b[1] = static_cast<std::uint8_t>(config->BaudRate);
-    b[2] = static_cast<std::uint8_t>(config->BaudRate >> 8);
-    b[3] = static_cast<std::uint8_t>(config->BaudRate >> 16);
-    b[4] = static_cast<std::uint8_t>(config->BaudRate >> 24);
-    b[5] = config->Parity;
-    b[6] = config->FlowControl;
-    b[7] = config->DataBits;
-    b[8] = config->StopBits;
+    PutUartConfig(*config, b);
     return SetFeature(UartConfigReport, UartConfigReportLength);
 }
 
@@ -309,10 +274,7 @@ WendrakeStatus CWendrake::GetFifoStatus(FifoStatus* status) {
         return WendrakeInvalidParameter;
     if (GetFeature(FifoStatusReport, FifoStatusReportLength) != WendrakeOk)
         return WendrakeCommandFailed;
-    const std::uint8_t* b = m_featureBuffer.get();
-    // Unlike the baud rate, the adapter sends its FIFO counts most significant byte first.
-    status->TxCount = static_cast<std::uint16_t>(b[1] << 8 | b[2]);
-    status->RxCount = static_cast<std::uint16_t>(b[3] << 8 | b[4]);
+    *status = TakeFifoStatus(m_featureBuffer.get());
     return WendrakeOk;
 }
 
@@ -331,11 +293,7 @@ WendrakeStatus CWendrake::GetPinConfig(PinConfig* config) {
         return WendrakeInvalidParameter;
     if (GetFeature(PinConfigReport, PinConfigReportLength) != WendrakeOk)
         return WendrakeCommandFailed;
-    const std::uint8_t* b = m_featureBuffer.get();
-    config->Gpio0Mode = b[1];
-    config->Gpio1Mode = b[2];
-    config->TxMode = b[3];
-    config->FourthPinMode = b[4];
+    *config = TakePinConfig(m_featureBuffer.get());
     return WendrakeOk;
 }
 
@@ -345,10 +303,7 @@ WendrakeStatus CWendrake::SetPinConfig(const PinConfig* config) {
     std::uint8_t* b = ClearedFeatureBuffer();
     if (!b)
         return WendrakeCommandFailed;
-    b[1] = config->Gpio0Mode;
-    b[2] = config->Gpio1Mode;
-    b[3] = config->TxMode;
-    b[4] = config->FourthPinMode;
+    PutPinConfig(*config, b);
     return SetFeature(PinConfigReport, PinConfigReportLength);
 }
 

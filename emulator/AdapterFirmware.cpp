@@ -5,12 +5,10 @@
 
 namespace {
 
-// Data bytes of each feature report of the command set, indexed by id - 0x40.
-constexpr std::uint8_t FeaturePayload[] = {1, 1, 1, 1, 1, 1, 8, 4, 1, 4, 1, 2};
-constexpr std::uint8_t FirstFeatureId = 0x40;
-constexpr std::uint8_t LastFeatureId = 0x4B;
-constexpr std::uint8_t FirstStreamId = 0x81;
-constexpr std::uint8_t LastStreamId = 0xC0;
+using WendrakeProtocol::FirstFeatureId;
+using WendrakeProtocol::FirstStreamId;
+using WendrakeProtocol::LastFeatureId;
+using WendrakeProtocol::LastStreamId;
 
 // Short items of the HID report descriptor (tag, type and size in the prefix byte).
 void item(std::vector<std::uint8_t>& d, std::uint8_t prefix, std::uint8_t value) {
@@ -75,10 +73,10 @@ std::vector<std::uint8_t> AdapterFirmware::ReportDescriptor() {
     d.insert(d.end(), {0x26, 0xFF, 0x00}); // Logical Maximum (255), two bytes to stay positive
     item(d, 0x75, 0x08);                   // Report Size (8 bits)
     for (std::uint8_t id = FirstFeatureId; id <= LastFeatureId; ++id) {
-        item(d, 0x85, id);                                  // Report ID
-        item(d, 0x09, id);                                  // Usage
-        item(d, 0x95, FeaturePayload[id - FirstFeatureId]); // Report Count
-        item(d, 0xB1, 0x02);                                // Feature (Data, Variable, Absolute)
+        item(d, 0x85, id);                                               // Report ID
+        item(d, 0x09, id);                                               // Usage
+        item(d, 0x95, static_cast<std::uint8_t>(FeatureLength(id) - 1)); // Report Count
+        item(d, 0xB1, 0x02); // Feature (Data, Variable, Absolute)
     }
     // Report Count is global: set once for every stream report.
     item(d, 0x95, static_cast<std::uint8_t>(MaxChunkBytes));
@@ -94,9 +92,7 @@ std::vector<std::uint8_t> AdapterFirmware::ReportDescriptor() {
 }
 
 std::size_t AdapterFirmware::FeatureLength(std::uint8_t reportId) {
-    if (reportId < FirstFeatureId || reportId > LastFeatureId)
-        return 0;
-    return 1u + FeaturePayload[reportId - FirstFeatureId];
+    return WendrakeProtocol::FeatureLength(reportId);
 }
 
 bool AdapterFirmware::IsGettable(std::uint8_t reportId) {
@@ -157,26 +153,13 @@ bool AdapterFirmware::GetFeature(std::uint8_t* buffer, std::size_t length) {
         buffer[1] = m_versionMinor;
         break;
     case UartConfigReport:
-        buffer[1] = static_cast<std::uint8_t>(m_uart.BaudRate);
-        buffer[2] = static_cast<std::uint8_t>(m_uart.BaudRate >> 8);
-        buffer[3] = static_cast<std::uint8_t>(m_uart.BaudRate >> 16);
-        buffer[4] = static_cast<std::uint8_t>(m_uart.BaudRate >> 24);
-        buffer[5] = m_uart.Parity;
-        buffer[6] = m_uart.FlowControl;
-        buffer[7] = m_uart.DataBits;
-        buffer[8] = m_uart.StopBits;
+        WendrakeProtocol::PutUartConfig(m_uart, buffer);
         break;
     case FifoStatusReport:
-        buffer[1] = static_cast<std::uint8_t>(m_txFifo >> 8);
-        buffer[2] = static_cast<std::uint8_t>(m_txFifo);
-        buffer[3] = static_cast<std::uint8_t>(m_rxFifo >> 8);
-        buffer[4] = static_cast<std::uint8_t>(m_rxFifo);
+        WendrakeProtocol::PutFifoStatus({m_txFifo, m_rxFifo}, buffer);
         break;
     case PinConfigReport:
-        buffer[1] = m_pins.Gpio0Mode;
-        buffer[2] = m_pins.Gpio1Mode;
-        buffer[3] = m_pins.TxMode;
-        buffer[4] = m_pins.FourthPinMode;
+        WendrakeProtocol::PutPinConfig(m_pins, buffer);
         break;
     case GetPinLatchReport:
         buffer[1] =
@@ -215,14 +198,7 @@ bool AdapterFirmware::SetFeature(const std::uint8_t* buffer, std::size_t length)
         m_uartEnabled = buffer[1] == 1;
         break;
     case UartConfigReport:
-        m_uart.BaudRate = static_cast<std::uint32_t>(buffer[1]) |
-                          static_cast<std::uint32_t>(buffer[2]) << 8 |
-                          static_cast<std::uint32_t>(buffer[3]) << 16 |
-                          static_cast<std::uint32_t>(buffer[4]) << 24;
-        m_uart.Parity = buffer[5];
-        m_uart.FlowControl = buffer[6];
-        m_uart.DataBits = buffer[7];
-        m_uart.StopBits = buffer[8];
+        m_uart = WendrakeProtocol::TakeUartConfig(buffer);
         break;
     case PurgeFifoReport:
         if (buffer[1] > 2)
@@ -236,7 +212,7 @@ bool AdapterFirmware::SetFeature(const std::uint8_t* buffer, std::size_t length)
         }
         break;
     case PinConfigReport:
-        m_pins = {buffer[1], buffer[2], buffer[3], buffer[4]};
+        m_pins = WendrakeProtocol::TakePinConfig(buffer);
         break;
     case SetPinLatchReport: {
         const std::uint8_t values = buffer[1];

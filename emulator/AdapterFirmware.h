@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/WendrakeProtocol.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -16,52 +18,25 @@
 class AdapterFirmware {
 public:
     // Report byte lengths, report id included, as the report descriptor declares them.
-    static constexpr std::size_t InputReportLength = 65;
-    static constexpr std::size_t OutputReportLength = 65;
-    static constexpr std::size_t FeatureReportLength = 9;
+    static constexpr std::size_t InputReportLength = 1 + WendrakeProtocol::MaxStreamPayload;
+    static constexpr std::size_t OutputReportLength = InputReportLength;
+    static constexpr std::size_t FeatureReportLength = WendrakeProtocol::LongestFeatureLength;
     // UART bytes one stream report carries at most.
-    static constexpr std::size_t MaxChunkBytes = 64;
+    static constexpr std::size_t MaxChunkBytes = WendrakeProtocol::MaxStreamPayload;
     // Stream report ids are this base plus the number of bytes carried.
-    static constexpr std::uint8_t UartReportBase = 0x80;
+    static constexpr std::uint8_t UartReportBase = WendrakeProtocol::StreamIdBase;
 
     // Feature report ids of the command set.
-    enum ReportId : std::uint8_t {
-        SetModeReport = 0x40,
-        ConfirmModeReport = 0x41,
-        GetModeReport = 0x42,
-        VersionMajorReport = 0x43,
-        VersionMinorReport = 0x44,
-        UartEnableReport = 0x45,
-        UartConfigReport = 0x46,
-        FifoStatusReport = 0x47,
-        PurgeFifoReport = 0x48,
-        PinConfigReport = 0x49,
-        GetPinLatchReport = 0x4A,
-        SetPinLatchReport = 0x4B,
-    };
+    using ReportId = WendrakeProtocol::ReportId;
+    using enum WendrakeProtocol::ReportId;
 
     // Mode states answered by 0x42 in the default machine.
     static constexpr std::uint8_t ModeIdle = 0;      // ready for the host to confirm
     static constexpr std::uint8_t ModeConnected = 1; // confirmed
 
-    // The UART configuration as the firmware keeps it (payload of 0x46).
-    struct UartSettings {
-        std::uint32_t BaudRate = 115200;
-        std::uint8_t Parity = 0;
-        std::uint8_t FlowControl = 0;
-        std::uint8_t DataBits = 8;
-        std::uint8_t StopBits = 0;
-        bool operator==(const UartSettings&) const = default;
-    };
-
-    // The pin configuration as the firmware keeps it (payload of 0x49).
-    struct PinSettings {
-        std::uint8_t Gpio0Mode = 0;
-        std::uint8_t Gpio1Mode = 0;
-        std::uint8_t TxMode = 0;
-        std::uint8_t FourthPinMode = 0;
-        bool operator==(const PinSettings&) const = default;
-    };
+    // The UART and pin configurations as the firmware keeps them (payloads of 0x46 and 0x49).
+    using UartSettings = UartConfig;
+    using PinSettings = PinConfig;
 
     // A first-in first-out queue of fixed InputReportLength-byte report slots in one growable
     // ring: no allocation per report once it has grown to its working size. Not locked.

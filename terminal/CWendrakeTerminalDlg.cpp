@@ -701,11 +701,11 @@ void CWendrakeTerminalDlg::OnTransferTextChange() {
 }
 
 void CWendrakeTerminalDlg::OnClearSentTransferData() {
-    toggleSendOption(Settings().ClearSentTransferData, MenuClearSentTransferData);
+    toggleSendOption(Settings().ClearSentTransferData, TerminalMenuItem::ClearSentTransferData);
 }
 
 void CWendrakeTerminalDlg::OnAutoSendTransferText() {
-    toggleSendOption(Settings().AutoSendTransferText, MenuAutoSendTransferText);
+    toggleSendOption(Settings().AutoSendTransferText, TerminalMenuItem::AutoSendTransferText);
 }
 
 // The menu's own check toggle is overruled: the mark always shows the flag.

@@ -27,6 +27,7 @@
 namespace {
 
 namespace Id = TerminalControl;
+namespace Menu = TerminalMenuItem;
 using Kind = EmulatedHidPlatform::WireRecord::Kind;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -332,8 +333,8 @@ TEST_F(SendDataTest, MenuTogglesFlipTheFlagAndTheMarkAndSaveAtOnce) {
         std::int32_t Initial;
     };
     const Case cases[] = {
-        {MenuClearSentTransferData, &TerminalSettings::ClearSentTransferData, 1},
-        {MenuAutoSendTransferText, &TerminalSettings::AutoSendTransferText, 0},
+        {Menu::ClearSentTransferData, &TerminalSettings::ClearSentTransferData, 1},
+        {Menu::AutoSendTransferText, &TerminalSettings::AutoSendTransferText, 0},
     };
     const QString file = QDir(settingsDir.path()).filePath(SettingsFile::FileName);
     for (const Case& c : cases) {
@@ -360,14 +361,14 @@ TEST_F(SendDataTest, MenuTogglesFlipTheFlagAndTheMarkAndSaveAtOnce) {
 }
 
 TEST_F(SendDataTest, SavedOptionsComeBackInTheNextWindow) {
-    window->MenuAction(MenuClearSentTransferData)->trigger();
-    window->MenuAction(MenuAutoSendTransferText)->trigger();
+    window->MenuAction(Menu::ClearSentTransferData)->trigger();
+    window->MenuAction(Menu::AutoSendTransferText)->trigger();
     window.reset();
     CWendrakeTerminalDlg next(platform, prompts, settingsDir.path());
     EXPECT_EQ(next.Settings().ClearSentTransferData, 0);
     EXPECT_EQ(next.Settings().AutoSendTransferText, 1);
-    EXPECT_FALSE(next.MenuAction(MenuClearSentTransferData)->isChecked());
-    EXPECT_TRUE(next.MenuAction(MenuAutoSendTransferText)->isChecked());
+    EXPECT_FALSE(next.MenuAction(Menu::ClearSentTransferData)->isChecked());
+    EXPECT_TRUE(next.MenuAction(Menu::AutoSendTransferText)->isChecked());
 }
 
 } // namespace

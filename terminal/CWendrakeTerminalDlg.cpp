@@ -168,8 +168,9 @@ void CWendrakeTerminalDlg::connectSession() {
             ReceiveView->contentAppended();
     });
     connect(&m_session, &TerminalSession::captureWriteFailed, this, [this] {
-        showFileError(QStringLiteral("Error during file capture, closing file"));
+        // The capture ends before the box opens: later reads arrive while it is up.
         ToggleCapture();
+        showFileError(QStringLiteral("Error during file capture, closing file"));
     });
     connect(&m_session, &TerminalSession::pinLevelsRead, this,
             &CWendrakeTerminalDlg::showPinLevels);

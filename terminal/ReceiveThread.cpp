@@ -2,6 +2,7 @@
 
 #include "device/CWendrake.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QMetaObject>
 
@@ -9,14 +10,18 @@
 
 namespace {
 
-// One delivery hands over what is queued, but gives the event loop back after this long so a
-// flood never freezes the window; the rest follows in the next delivery.
+// One hand-over takes what is queued, but gives the event loop back after this long so a flood
+// never freezes the window; the rest follows at once in the next one.
 constexpr qint64 DeliveryBudgetMs = 8;
 
 } // namespace
 
 ReceiveThread::ReceiveThread(BatchHandler handler, QObject* parent)
-    : QObject(parent), m_handler(std::move(handler)) {}
+    : QObject(parent), m_handler(std::move(handler)) {
+    m_frameTimer.setSingleShot(true);
+    m_frameTimer.setInterval(FrameIntervalMs);
+    connect(&m_frameTimer, &QTimer::timeout, this, &ReceiveThread::deliverPending);
+}
 
 ReceiveThread::~ReceiveThread() {
     stop();
@@ -42,12 +47,44 @@ void ReceiveThread::stop() {
     m_wake.notify_all();
     m_adapter->StopReadUart();
     m_thread.join();
-    deliverPending();
+    m_frameTimer.stop();
+    // Everything read before the stop, in order, now. A hand-over running further up the stack
+    // (the stop came from inside the handler) finds the queue empty when it resumes.
+    for (;;) {
+        Batch batch;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_pending.empty()) {
+                m_deliveryPosted = false;
+                break;
+            }
+            batch = std::move(m_pending.front());
+            m_pending.pop_front();
+            m_queuedBytes -= batch.bytes.size();
+        }
+        m_handler(batch.bytes, batch.arrivalMs);
+    }
+}
+
+qint64 ReceiveThread::queuedBytes() const {
+    std::lock_guard lock(m_mutex);
+    return m_queuedBytes;
 }
 
 void ReceiveThread::ReceiveThreadProc() {
     int failures = 0;
     while (!m_stop) {
+        {
+            std::unique_lock lock(m_mutex);
+            if (m_queuedBytes >= m_queueLimit) {
+                // The window is far behind: the adapter keeps its data until there is room.
+                m_waitingForRoom = true;
+                m_wake.wait(lock, [this] { return m_stop || m_queuedBytes < m_queueLimit; });
+                m_waitingForRoom = false;
+            }
+            if (m_stop)
+                break;
+        }
         std::uint16_t count = 0;
         if (m_adapter->ReadUart(m_buffer, m_bufferSize, &count) != WendrakeOk) {
             if (++failures >= FailuresBeforePause) {
@@ -58,11 +95,13 @@ void ReceiveThread::ReceiveThreadProc() {
             continue;
         }
         failures = 0;
-        QByteArray bytes(reinterpret_cast<const char*>(m_buffer), count);
+        Batch batch{QByteArray(reinterpret_cast<const char*>(m_buffer), count),
+                    QDateTime::currentMSecsSinceEpoch()};
         bool post = false;
         {
             std::lock_guard lock(m_mutex);
-            m_pending.push_back(std::move(bytes));
+            m_queuedBytes += batch.bytes.size();
+            m_pending.push_back(std::move(batch));
             post = !m_deliveryPosted;
             m_deliveryPosted = true;
         }
@@ -72,30 +111,40 @@ void ReceiveThread::ReceiveThreadProc() {
 }
 
 void ReceiveThread::deliverPending() {
-    // A handler may run a nested event loop (a message box); batches must still come in order,
-    // so the delivery already running keeps going once the handler returns.
-    if (m_delivering)
-        return;
-    m_delivering = true;
+    ++m_deliveries;
     QElapsedTimer budget;
     budget.start();
+    bool delivered = false;
+    bool again = false;
     for (;;) {
-        QByteArray bytes;
+        Batch batch;
         {
             std::lock_guard lock(m_mutex);
             if (m_pending.empty()) {
-                m_deliveryPosted = false;
+                // Quiet for a whole frame: the next read posts a hand-over of its own. Otherwise
+                // the frame timer takes what arrives meanwhile, so a trickle of reports costs
+                // one wake a frame instead of one a report.
+                if (!delivered || !m_thread.joinable())
+                    m_deliveryPosted = false;
                 break;
             }
             if (budget.elapsed() >= DeliveryBudgetMs && m_thread.joinable() && !m_stop) {
-                QMetaObject::invokeMethod(this, &ReceiveThread::deliverPending,
-                                          Qt::QueuedConnection);
+                again = true;
                 break;
             }
-            bytes = std::move(m_pending.front());
+            batch = std::move(m_pending.front());
             m_pending.pop_front();
+            m_queuedBytes -= batch.bytes.size();
         }
-        m_handler(bytes);
+        m_wake.notify_all();
+        m_handler(batch.bytes, batch.arrivalMs);
+        delivered = true;
     }
-    m_delivering = false;
+    if (again) {
+        QMetaObject::invokeMethod(this, &ReceiveThread::deliverPending, Qt::QueuedConnection);
+        return;
+    }
+    std::lock_guard lock(m_mutex);
+    if (m_deliveryPosted && delivered)
+        m_frameTimer.start();
 }

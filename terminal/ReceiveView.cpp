@@ -152,10 +152,12 @@ void ReceiveView::setCaretInternal(qint64 anchor, qint64 caret, bool scroll) {
 }
 
 void ReceiveView::setCaretPosition(qint64 position) {
+    m_goalColumn = -1;
     setCaretInternal(position, position, true);
 }
 
 void ReceiveView::setSelection(qint64 anchor, qint64 caret) {
+    m_goalColumn = -1;
     setCaretInternal(anchor, caret, true);
 }
 
@@ -455,6 +457,57 @@ void ReceiveView::changeEvent(QEvent* event) {
         updateMetrics();
 }
 
+void ReceiveView::moveCaret(qint64 position, bool extend) {
+    setCaretInternal(extend ? m_anchor : position, position, true);
+}
+
+qint64 ReceiveView::lineStartOf(qint64 position) const {
+    if (m_format == Format::Hex)
+        return rowStartPosition(rowOfPosition(position));
+    return m_index.lineStartPosition(m_index.lineOfPosition(position));
+}
+
+qint64 ReceiveView::lineEndOf(qint64 position) const {
+    if (m_format == Format::Hex) {
+        // A hex row is a line; its end is after the last pair of digits, before the space.
+        const qint64 row = rowOfPosition(position);
+        return rowStartPosition(row) + std::max<qint64>(0, rowLength(row) - 1);
+    }
+    const qint64 line = m_index.lineOfPosition(position);
+    return m_index.lineStartPosition(line) + m_index.lineLength(line);
+}
+
+qint64 ReceiveView::wordBoundary(qint64 position, bool forward) const {
+    const qint64 length = textLength();
+    const qint64 from = std::max<qint64>(0, position - WordReach);
+    const QString around = textRange(from, std::min(length, position + WordReach));
+    qint64 i = position - from;
+    const auto isWord = [&around](qint64 k) { return !around[k].isSpace(); };
+    if (forward) {
+        // To the start of the next word, as text views do.
+        while (i < around.size() && isWord(i))
+            ++i;
+        while (i < around.size() && !isWord(i))
+            ++i;
+    } else {
+        while (i > 0 && !isWord(i - 1))
+            --i;
+        while (i > 0 && isWord(i - 1))
+            --i;
+    }
+    return from + i;
+}
+
+qint64 ReceiveView::verticalTarget(qint64 rows) {
+    const qint64 row = rowOfPosition(m_caret);
+    if (m_goalColumn < 0)
+        m_goalColumn = m_caret - rowStartPosition(row);
+    const qint64 target = std::clamp<qint64>(row + rows, 0, rowCount() - 1);
+    if (target == row)
+        return rows < 0 ? 0 : textLength();
+    return positionOfRowColumn(target, m_goalColumn);
+}
+
 void ReceiveView::keyPressEvent(QKeyEvent* event) {
     if (event->matches(QKeySequence::Copy)) {
         copy();
@@ -464,24 +517,123 @@ void ReceiveView::keyPressEvent(QKeyEvent* event) {
         selectAll();
         return;
     }
-    if (event->matches(QKeySequence::MoveToStartOfDocument)) {
-        setCaretPosition(0);
+
+    // Caret moves, alone or extending the selection from its anchor.
+    enum class Move {
+        None,
+        Left,
+        Right,
+        WordLeft,
+        WordRight,
+        Up,
+        Down,
+        PageUp,
+        PageDown,
+        LineStart,
+        LineEnd,
+        Start,
+        End
+    };
+    struct Binding {
+        QKeySequence::StandardKey key;
+        Move move;
+        bool extend;
+    };
+    static const Binding bindings[] = {
+        {QKeySequence::MoveToPreviousChar, Move::Left, false},
+        {QKeySequence::MoveToNextChar, Move::Right, false},
+        {QKeySequence::MoveToPreviousWord, Move::WordLeft, false},
+        {QKeySequence::MoveToNextWord, Move::WordRight, false},
+        {QKeySequence::MoveToPreviousLine, Move::Up, false},
+        {QKeySequence::MoveToNextLine, Move::Down, false},
+        {QKeySequence::MoveToPreviousPage, Move::PageUp, false},
+        {QKeySequence::MoveToNextPage, Move::PageDown, false},
+        {QKeySequence::MoveToStartOfLine, Move::LineStart, false},
+        {QKeySequence::MoveToEndOfLine, Move::LineEnd, false},
+        {QKeySequence::MoveToStartOfDocument, Move::Start, false},
+        {QKeySequence::MoveToEndOfDocument, Move::End, false},
+        {QKeySequence::SelectPreviousChar, Move::Left, true},
+        {QKeySequence::SelectNextChar, Move::Right, true},
+        {QKeySequence::SelectPreviousWord, Move::WordLeft, true},
+        {QKeySequence::SelectNextWord, Move::WordRight, true},
+        {QKeySequence::SelectPreviousLine, Move::Up, true},
+        {QKeySequence::SelectNextLine, Move::Down, true},
+        {QKeySequence::SelectPreviousPage, Move::PageUp, true},
+        {QKeySequence::SelectNextPage, Move::PageDown, true},
+        {QKeySequence::SelectStartOfLine, Move::LineStart, true},
+        {QKeySequence::SelectEndOfLine, Move::LineEnd, true},
+        {QKeySequence::SelectStartOfDocument, Move::Start, true},
+        {QKeySequence::SelectEndOfDocument, Move::End, true},
+    };
+    Move move = Move::None;
+    bool extend = false;
+    for (const Binding& b : bindings) {
+        if (event->matches(b.key)) {
+            move = b.move;
+            extend = b.extend;
+            break;
+        }
+    }
+    if (move == Move::None || m_blank) {
+        // Everything else goes on to the dialog (Enter, Escape, Tab).
+        QAbstractScrollArea::keyPressEvent(event);
         return;
     }
-    if (event->matches(QKeySequence::MoveToEndOfDocument)) {
-        setCaretPosition(textLength());
-        return;
+    const bool vertical =
+        move == Move::Up || move == Move::Down || move == Move::PageUp || move == Move::PageDown;
+    if (!vertical)
+        m_goalColumn = -1;
+    const qint64 page = std::max(1, visibleRowCount() - 1);
+    qint64 target = m_caret;
+    switch (move) {
+    case Move::Left:
+        // Without Shift a selection collapses to its start, as text views do.
+        target = (!extend && hasSelection()) ? selectionStart() : m_caret - 1;
+        break;
+    case Move::Right:
+        target = (!extend && hasSelection()) ? selectionEnd() : m_caret + 1;
+        break;
+    case Move::WordLeft:
+        target = wordBoundary(m_caret, false);
+        break;
+    case Move::WordRight:
+        target = wordBoundary(m_caret, true);
+        break;
+    case Move::Up:
+        target = verticalTarget(-1);
+        break;
+    case Move::Down:
+        target = verticalTarget(1);
+        break;
+    case Move::PageUp: {
+        target = verticalTarget(-page);
+        QScrollBar* bar = verticalScrollBar();
+        bar->setValue(int(std::max<qint64>(0, bar->value() - page)));
+        break;
     }
-    if (event->matches(QKeySequence::SelectStartOfDocument)) {
-        setSelection(m_anchor, 0);
-        return;
+    case Move::PageDown: {
+        target = verticalTarget(page);
+        QScrollBar* bar = verticalScrollBar();
+        bar->setValue(int(std::min<qint64>(bar->maximum(), bar->value() + page)));
+        break;
     }
-    if (event->matches(QKeySequence::SelectEndOfDocument)) {
-        setSelection(m_anchor, textLength());
-        return;
+    case Move::LineStart:
+        target = lineStartOf(m_caret);
+        break;
+    case Move::LineEnd:
+        target = lineEndOf(m_caret);
+        break;
+    case Move::Start:
+        target = 0;
+        break;
+    case Move::End:
+        target = textLength();
+        break;
+    case Move::None:
+        break;
     }
-    // Page and arrow keys scroll; everything else goes on to the dialog (Enter, Escape, Tab).
-    QAbstractScrollArea::keyPressEvent(event);
+    moveCaret(target, extend);
+    viewport()->update();
 }
 
 void ReceiveView::mousePressEvent(QMouseEvent* event) {
@@ -490,6 +642,7 @@ void ReceiveView::mousePressEvent(QMouseEvent* event) {
         return;
     }
     const qint64 position = positionAt(event->position().toPoint());
+    m_goalColumn = -1;
     if (event->modifiers() & Qt::ShiftModifier)
         setCaretInternal(m_anchor, position, false);
     else

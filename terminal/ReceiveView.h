@@ -96,6 +96,12 @@ private:
     void onFrame();
     void ensureCaretVisible();
     void setCaretInternal(qint64 anchor, qint64 caret, bool scroll);
+    void moveCaret(qint64 position, bool extend);
+    qint64 lineStartOf(qint64 position) const;
+    qint64 lineEndOf(qint64 position) const;
+    qint64 wordBoundary(qint64 position, bool forward) const;
+    // Where Up, Down and the page keys put the caret: the same column rows away.
+    qint64 verticalTarget(qint64 rows);
     qint64 bytesPerHexRow() const;
     qint64 rowStartPosition(qint64 row) const;
     qint64 rowLength(qint64 row) const;
@@ -109,6 +115,8 @@ private:
     bool m_blank = false;
     qint64 m_anchor = 0;
     qint64 m_caret = 0;
+    // Column that Up and Down keep to across short rows; -1 after any other move.
+    qint64 m_goalColumn = -1;
     bool m_dragging = false;
     bool m_scrollToCaret = false;
     bool m_resetPending = false;

@@ -169,16 +169,21 @@ void TerminalSession::PollPins() {
 // Received data and capture
 // =============================================================================================
 
-void TerminalSession::AppendReceived(const QByteArray& bytes) {
+void TerminalSession::AppendReceived(const QByteArray& bytes, qint64 arrivalMs) {
+    Q_UNUSED(arrivalMs);
     // 1. Capture first, in its form; a failed write ends the capture, the data stays.
+    bool captureFailed = false;
     if (m_captureFile.isOpen()) {
         const QByteArray chunk = m_captureHex ? ReceivedText::hexChunk(bytes) : bytes;
-        if (!m_captureFile.write(chunk.constData(), chunk.size()))
-            emit captureWriteFailed();
+        captureFailed = !m_captureFile.write(chunk.constData(), chunk.size());
     }
     // 2, 3. Both stored texts; a form feed anywhere in the read starts the ASCII text afresh.
     m_received.append(bytes);
     emit receivedAppended();
+    // Reported last: the window's message box lets later reads in, and a disconnect may stop
+    // the receive thread, and this read must be in place before either.
+    if (captureFailed)
+        emit captureWriteFailed();
 }
 
 bool TerminalSession::StartCapture(const QString& path, bool hex) {

@@ -91,7 +91,8 @@ public:
 
     // ---- Received data and capture ----
     // One read of the receive thread: capture file first (in its form), then the stored texts.
-    void AppendReceived(const QByteArray& bytes);
+    // arrivalMs: local time the read completed, in ms since the epoch; -1 for now.
+    void AppendReceived(const QByteArray& bytes, qint64 arrivalMs = -1);
     void ClearReceived() { m_received.clear(); }
     const ReceivedText& Received() const { return m_received; }
     ReceivedText& Received() { return m_received; }
@@ -121,7 +122,8 @@ signals:
     void receiveBlanked(bool blank);
     // AppendReceived stored new bytes.
     void receivedAppended();
-    // A capture write failed; the capture is still open for the window to end.
+    // A capture write failed, after the read was stored; the capture is still open for the
+    // window to end.
     void captureWriteFailed();
     void pinLevelsRead(std::uint8_t latch);
     // The adapter is gone or no longer answers: the window disconnects without a message.
@@ -154,5 +156,6 @@ private:
     bool m_captureHex = false;
     // Everything received since the last Clear.
     ReceivedText m_received;
-    ReceiveThread m_receiveThread{[this](const QByteArray& bytes) { AppendReceived(bytes); }};
+    ReceiveThread m_receiveThread{
+        [this](const QByteArray& bytes, qint64 arrivalMs) { AppendReceived(bytes, arrivalMs); }};
 };

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <vector>
 
@@ -40,7 +41,12 @@ protected:
     CWendrake wendrake{platform};
     std::vector<std::uint8_t> buffer;
     std::vector<QByteArray> batches;
-    ReceiveThread thread{[this](const QByteArray& bytes) { batches.push_back(bytes); }};
+    std::function<void(const QByteArray&)> onBatch;
+    ReceiveThread thread{[this](const QByteArray& bytes, qint64) {
+        batches.push_back(bytes);
+        if (onBatch)
+            onBatch(bytes);
+    }};
 
     void SetUp() override {
         ASSERT_EQ(wendrake.Connect(0), WendrakeOk);
@@ -148,4 +154,23 @@ TEST_F(ReceiveThreadTest, StartsAgainAfterAStop) {
     adapter.InjectUartInput("again");
     ASSERT_TRUE(waitForReceived(5));
     EXPECT_EQ(received(), "again");
+}
+
+TEST_F(ReceiveThreadTest, AStopFromInsideTheHandlerHandsOverTheRestAndNothingFollows) {
+    start();
+    QByteArray atStop;
+    onBatch = [&](const QByteArray&) {
+        onBatch = nullptr;
+        // A second read is taken while the first is still being handled.
+        adapter.InjectUartInput("second");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return platform.QueuedInputReports(0) == 0; }, 5000));
+        ASSERT_TRUE(platform.WaitForPendingReads(1, Generous));
+        thread.stop();
+        atStop = received();
+    };
+    adapter.InjectUartInput("first");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !atStop.isEmpty(); }, 5000));
+    EXPECT_EQ(atStop, "firstsecond") << "the reads before the stop are in place when it returns";
+    QTest::qWait(50);
+    EXPECT_EQ(received(), "firstsecond") << "nothing after the stop";
 }

@@ -268,3 +268,95 @@ TEST_F(ReceiveViewTest, AccessibleAsReadOnlyText) {
     EXPECT_EQ(end, 2);
     EXPECT_EQ(text->offsetAtPoint(text->characterRect(3).center()), 3);
 }
+
+TEST_F(ReceiveViewTest, KeyboardMovesTheCaretAndExtendsTheSelection) {
+    // Positions: "abc def" 0-6, LF 7, "xy" 8-9, LF 10, "longer line" 11-21, end 22.
+    const std::string text = "abc def\r\nxy\nlonger line";
+    struct Key {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers = Qt::NoModifier;
+    };
+    struct Case {
+        const char* name;
+        qint64 anchor, caret; // before
+        std::vector<Key> keys;
+        qint64 expectAnchor, expectCaret;
+    };
+    const auto shift = Qt::ShiftModifier;
+    const auto ctrl = Qt::ControlModifier;
+    const Case cases[] = {
+        {"Right", 0, 0, {{Qt::Key_Right}}, 1, 1},
+        {"Left stops at the start", 0, 0, {{Qt::Key_Left}}, 0, 0},
+        {"Right stops at the end", 22, 22, {{Qt::Key_Right}}, 22, 22},
+        {"Shift+Right twice", 0, 0, {{Qt::Key_Right, shift}, {Qt::Key_Right, shift}}, 0, 2},
+        {"Shift+Left", 9, 9, {{Qt::Key_Left, shift}}, 9, 8},
+        {"Left collapses a selection to its start", 2, 5, {{Qt::Key_Left}}, 2, 2},
+        {"Right collapses a selection to its end", 5, 2, {{Qt::Key_Right}}, 5, 5},
+        {"Home goes to the line's start", 5, 5, {{Qt::Key_Home}}, 0, 0},
+        {"End goes to the line's end, before its LF", 5, 5, {{Qt::Key_End}}, 7, 7},
+        {"Shift+Home", 9, 9, {{Qt::Key_Home, shift}}, 9, 8},
+        {"Shift+End", 8, 8, {{Qt::Key_End, shift}}, 8, 10},
+        {"Down to a shorter line ends there", 5, 5, {{Qt::Key_Down}}, 10, 10},
+        {"Down twice keeps the column", 5, 5, {{Qt::Key_Down}, {Qt::Key_Down}}, 16, 16},
+        {"Up", 16, 16, {{Qt::Key_Up}}, 10, 10},
+        {"Up on the first line goes to the start", 3, 3, {{Qt::Key_Up}}, 0, 0},
+        {"Down on the last line goes to the end", 13, 13, {{Qt::Key_Down}}, 22, 22},
+        {"Shift+Down", 1, 1, {{Qt::Key_Down, shift}}, 1, 9},
+        {"Ctrl+Right to the next word", 0, 0, {{Qt::Key_Right, ctrl}}, 4, 4},
+        {"Ctrl+Left to the word's start", 6, 6, {{Qt::Key_Left, ctrl}}, 4, 4},
+        {"Ctrl+Shift+Left", 9, 9, {{Qt::Key_Left, ctrl | shift}}, 9, 8},
+        {"Ctrl+End", 3, 3, {{Qt::Key_End, ctrl}}, 22, 22},
+        {"Ctrl+Home", 15, 15, {{Qt::Key_Home, ctrl}}, 0, 0},
+        {"Ctrl+Shift+Home", 5, 5, {{Qt::Key_Home, ctrl | shift}}, 5, 0},
+        {"Ctrl+Shift+End", 5, 5, {{Qt::Key_End, ctrl | shift}}, 5, 22},
+    };
+    receive(text);
+    view.setFocus();
+    ASSERT_GT(view.columns(), 22) << "the view is too narrow for this test";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        view.setSelection(c.anchor, c.caret);
+        for (const Key& k : c.keys)
+            QTest::keyClick(&view, k.key, k.modifiers);
+        EXPECT_EQ(view.anchorPosition(), c.expectAnchor);
+        EXPECT_EQ(view.caretPosition(), c.expectCaret);
+    }
+    // Ctrl+A and Ctrl+C still work after caret moves.
+    QTest::keyClick(&view, Qt::Key_A, ctrl);
+    EXPECT_EQ(view.selectedText(), "abc def\nxy\nlonger line");
+}
+
+TEST_F(ReceiveViewTest, PageKeysMoveTheCaretAPageAndScroll) {
+    std::string lines;
+    for (int i = 0; i < 300; ++i)
+        lines += "line " + std::to_string(1000 + i) + "\n"; // 10 positions a line
+    receive(lines);
+    view.setFocus();
+    view.setCaretPosition(0);
+    view.flushFrame();
+    const qint64 page = view.visibleRowCount() - 1;
+    ASSERT_GT(page, 1);
+    QTest::keyClick(&view, Qt::Key_PageDown);
+    EXPECT_EQ(view.caretPosition(), 10 * page);
+    EXPECT_FALSE(view.hasSelection());
+    view.flushFrame();
+    EXPECT_GE(view.firstVisibleRow(), 1) << "the view scrolled with the caret";
+    QTest::keyClick(&view, Qt::Key_PageDown, Qt::ShiftModifier);
+    EXPECT_EQ(view.anchorPosition(), 10 * page);
+    EXPECT_EQ(view.caretPosition(), 20 * page);
+    QTest::keyClick(&view, Qt::Key_PageUp, Qt::ShiftModifier);
+    QTest::keyClick(&view, Qt::Key_PageUp, Qt::ShiftModifier);
+    EXPECT_EQ(view.anchorPosition(), 10 * page);
+    EXPECT_EQ(view.caretPosition(), 0);
+}
+
+TEST_F(ReceiveViewTest, HomeAndEndInHexRows) {
+    receive("ABCD");
+    view.setFormat(ReceiveView::Format::Hex);
+    view.setFocus();
+    view.setCaretPosition(4);
+    QTest::keyClick(&view, Qt::Key_End);
+    EXPECT_EQ(view.caretPosition(), 11) << "after the last digits, before the trailing space";
+    QTest::keyClick(&view, Qt::Key_Home, Qt::ShiftModifier);
+    EXPECT_EQ(view.selectedText(), "41 42 43 44");
+}

@@ -4,7 +4,7 @@
 #include "emulator/EmulatedHidPlatform.h"
 #include "resources/TerminalDialogTemplate.h"
 #include "resources/TerminalMenu.h"
-#include "tests/support/RecordingPrompts.h"
+#include "tests/support/HookedPrompts.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -47,7 +47,7 @@ protected:
     QTemporaryDir settingsDir;
     LatchWatchingPlatform platform;
     AdapterFirmware& adapter = platform.AddAdapter("WD000001");
-    RecordingPrompts prompts;
+    HookedPrompts prompts;
     std::unique_ptr<CWendrakeTerminalDlg> window;
 
     void SetUp() override {
@@ -217,4 +217,37 @@ TEST_F(ReceiveWindowTest, ResetPulseBlanksOnlyForAMoment) {
     EXPECT_FALSE(view()->isBlank());
     EXPECT_EQ(view()->text(), "earlier session");
     EXPECT_EQ(window->AsciiText(), "earlier session");
+}
+
+TEST_F(ReceiveWindowTest, ThePinPollEndsTheConnectionWhileTheCaptureErrorIsOpen) {
+    using namespace std::chrono_literals;
+    toggleConnection();
+    ASSERT_TRUE(window->Adapter().IsConnected());
+    ASSERT_TRUE(platform.WaitForPendingReads(1, 5s));
+    // /dev/full exists (the overwrite question is answered Yes) and every write to it fails.
+    prompts.FileAnswers.push_back(QStringLiteral("/dev/full"));
+    button(Id::BrowseReceiveFile)->click();
+    button(Id::Capture)->click();
+    ASSERT_TRUE(button(Id::Capture)->isChecked());
+
+    QByteArray atDisconnect = "<box never opened>";
+    prompts.whileMessageOpen = [&](const RecordingPrompts::Prompt& box) {
+        ASSERT_EQ(box.Text, "Error during file capture, closing file");
+        // Another read is taken while the box is open, then the adapter goes and the poll
+        // finds it gone.
+        adapter.InjectUartInput("second");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return platform.QueuedInputReports(0) == 0; }, 5000));
+        ASSERT_TRUE(platform.WaitForPendingReads(1, 5s));
+        platform.Unplug(adapter);
+        window->OnTimer(CWendrakeTerminalDlg::PinPollTimerId);
+        EXPECT_FALSE(window->Adapter().IsConnected());
+        atDisconnect = window->AsciiText();
+    };
+    adapter.InjectUartInput("first");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts.whileMessageOpen; }, 5000));
+    EXPECT_EQ(atDisconnect, "firstsecond");
+    QTest::qWait(100);
+    EXPECT_EQ(window->AsciiText(), "firstsecond") << "nothing reaches the window after the stop";
+    EXPECT_EQ(view()->text(), "firstsecond");
+    EXPECT_FALSE(button(Id::Capture)->isChecked());
 }

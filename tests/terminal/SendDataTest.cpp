@@ -180,6 +180,57 @@ TEST_F(SendDataTest, AsciiSendsLatin1AndQuestionMarksBeyondIt) {
     EXPECT_EQ(uartOut(), (Bytes{0xE9, '?', 'x'}));
 }
 
+// Pasted into the box as it is, then sent: the box holds the characters themselves, so the
+// bytes are those characters (Latin-1 one to one, '?' beyond it), line breaks as CR LF.
+struct PastedCase {
+    const char* Name;
+    bool Hex;
+    QString Pasted;
+    Bytes Expected;
+};
+
+void PrintTo(const PastedCase& c, std::ostream* os) {
+    *os << c.Name;
+}
+
+class PastedOnTheWireTest : public SendDataTest,
+                            public ::testing::WithParamInterface<PastedCase> {};
+
+TEST_P(PastedOnTheWireTest, SendsTheBoxsCharactersUnchanged) {
+    connect();
+    if (GetParam().Hex)
+        chooseHex();
+    box->setFocus();
+    QApplication::clipboard()->setText(GetParam().Pasted);
+    box->paste();
+    button(Id::SendData)->click();
+    EXPECT_EQ(uartOut(), GetParam().Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PastedOnTheWireTest,
+    ::testing::Values(
+        PastedCase{"NoBreakSpace", false, QStringLiteral("A\u00A0B"), {0x41, 0xA0, 0x42}},
+        PastedCase{"LoneCr", false, QStringLiteral("A\rB\r"), {0x41, 0x0D, 0x42, 0x0D}},
+        PastedCase{"CrLf", false, QStringLiteral("A\r\nB"), {0x41, 0x0D, 0x0A, 0x42}},
+        PastedCase{"LfIsALineBreak", false, QStringLiteral("A\nB"), {0x41, 0x0D, 0x0A, 0x42}},
+        PastedCase{"CrBeforeCrLf", false, QStringLiteral("\r\r\n"), {0x0D, 0x0D, 0x0A}},
+        PastedCase{"LineSeparator", false, QStringLiteral("A\u2028B"), {0x41, '?', 0x42}},
+        PastedCase{"ParagraphSeparator", false, QStringLiteral("A\u2029B"), {0x41, '?', 0x42}},
+        PastedCase{"Noncharacters",
+                   false,
+                   QStringLiteral("\uFDD0\uFDD1\uFDD2\uFFFD"),
+                   {'?', '?', '?', '?'}},
+        PastedCase{"Latin1AndBeyond",
+                   false,
+                   QStringLiteral("\u00FF\u00E9\u20AC") + QString::fromUcs4(U"\U0001F600"),
+                   {0xFF, 0xE9, '?', '?'}},
+        PastedCase{"HexNoBreakSpaceLeadsAToken", true, QStringLiteral("\u00A041"), {0xF4}},
+        PastedCase{
+            "HexNoBreakSpaceDoesNotSplit", true, QStringLiteral("41\u00A042 43"), {0x41, 0x43}},
+        PastedCase{"HexLoneCrStaysInItsToken", true, QStringLiteral("41 \r4"), {0x41, 0x04}}),
+    [](const ::testing::TestParamInfo<PastedCase>& info) { return std::string(info.param.Name); });
+
 TEST_F(SendDataTest, AsciiEmptyBoxWritesNothingAndCountsAsSent) {
     connect();
     send(QString());

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDialog>
+#include <QInputMethodEvent>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -72,6 +73,34 @@ TEST_F(TransferBoxTest, PasteAndDeleteAreUserChanges) {
     QTest::keyClick(box, Qt::Key_Backspace);
     EXPECT_EQ(box->text(), QStringLiteral("41 42\r\n4"));
     EXPECT_EQ(changed.count(), 2);
+}
+
+TEST_F(TransferBoxTest, CharactersTheDocumentWouldChangeReadBackAsTheyCame) {
+    // Each way text comes in: set by the program, pasted, committed by an input method.
+    const QString odd = QStringLiteral("A\rB\u00A0C\u2028D\u2029E\r\nF\r");
+    const QString held = QStringLiteral("A\rB\u00A0C\u2028D\uFFFDE\r\nF\r");
+    box->setText(odd);
+    EXPECT_EQ(box->text(), held);
+    box->setText(QString());
+    QApplication::clipboard()->setText(odd);
+    box->paste();
+    EXPECT_EQ(box->text(), held);
+    box->setText(QString());
+    QInputMethodEvent commit;
+    commit.setCommitString(odd);
+    QApplication::sendEvent(box, &commit);
+    EXPECT_EQ(box->text(), held);
+
+    // Copied out, a lone CR and the no-break space survive; a line break is the desktop's LF.
+    box->selectAll();
+    box->copy();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("A\rB\u00A0C\u2028D\uFFFDE\nF\r"));
+    box->setText(QString());
+    box->paste();
+    EXPECT_EQ(box->text(), held);
+    // Undo of the paste brings back the empty box, not a converted text.
+    box->undo();
+    EXPECT_EQ(box->text(), QString());
 }
 
 TEST_F(TransferBoxTest, ClearingFromTheChangeHandlerIsSafe) {

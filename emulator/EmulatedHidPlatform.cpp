@@ -1,6 +1,7 @@
 #include "emulator/EmulatedHidPlatform.h"
 
 #include "device/WendrakeTypes.h"
+#include "device/platform/ReportWriter.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -33,6 +34,9 @@ struct EmulatedHidPlatform::OpenHandle {
     bool closed = false; // closed by the host
     bool cancelRead = false;
     bool cancelWrite = false;
+    // Writes of SetWritesIgnoreCancel mode: the thread they run on, and how many are inside.
+    ReportWriter writer;
+    std::size_t inKernel = 0;
     std::uint32_t inputBufferCount = DefaultInputBufferCount;
     AdapterFirmware::ReportQueue queue;
 };
@@ -68,6 +72,13 @@ bool waitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, st
 EmulatedHidPlatform::EmulatedHidPlatform() = default;
 
 EmulatedHidPlatform::~EmulatedHidPlatform() {
+    {
+        // A handed-over write still waiting in the emulated kernel runs on platform code.
+        std::unique_lock lock(m_mutex);
+        m_stallWrites = false;
+        m_writeCv.notify_all();
+        m_writeCv.wait(lock, [this] { return m_writesInKernel == 0; });
+    }
     for (auto& device : m_devices)
         if (device->firmware)
             device->firmware->SetInputListener({});
@@ -110,8 +121,10 @@ void EmulatedHidPlatform::close(HidHandle handle) {
     auto open = it->second;
     m_handles.erase(it);
     open->closed = true;
+    open->writer.cancel();
     Device& device = *m_devices[open->device];
-    if (device.open == open)
+    // A write the kernel still holds keeps the device open until it has ended.
+    if (device.open == open && open->inKernel == 0)
         device.open.reset();
     m_readCv.notify_all();
     m_writeCv.notify_all();
@@ -206,6 +219,21 @@ bool EmulatedHidPlatform::featureTransfer(HidHandle handle, std::uint8_t* buffer
 
 TransferOutcome EmulatedHidPlatform::writeReport(HidHandle handle, const std::uint8_t* data,
                                                  std::size_t length, std::uint32_t timeoutMs) {
+    std::shared_ptr<OpenHandle> handedOff;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_writesIgnoreCancel && data != nullptr)
+            handedOff = handleLocked(handle);
+    }
+    if (handedOff) {
+        OpenHandle* open = handedOff.get();
+        return open->writer.write(
+            std::move(handedOff),
+            [this, open](const std::uint8_t* report, std::size_t size) {
+                return kernelWrite(*open, report, size);
+            },
+            data, length, timeoutMs);
+    }
     const auto deadline = deadlineAfter(timeoutMs == HidInfiniteTimeout ? 0 : timeoutMs);
     std::unique_lock lock(m_mutex);
     auto open = handleLocked(handle);
@@ -246,6 +274,54 @@ TransferOutcome EmulatedHidPlatform::writeReport(HidHandle handle, const std::ui
     if (firmware.WriteOutputReport(data, length) > 0)
         pumpLocked(device);
     return TransferOutcome::Completed;
+}
+
+TransferOutcome EmulatedHidPlatform::kernelWrite(OpenHandle& open, const std::uint8_t* data,
+                                                 std::size_t length) {
+    std::unique_lock lock(m_mutex);
+    // Queued behind a write that outlived its handle: nothing goes out any more.
+    if (open.closed)
+        return TransferOutcome::Completed;
+    if (open.dead) {
+        open.hungUp = true;
+        return TransferOutcome::Failed;
+    }
+    Device& device = *m_devices[open.device];
+    if (takeFault(m_writeFaults, ++m_writeCount)) {
+        recordLocked(WireRecord::Kind::OutputReport, device.id, data, length, false);
+        return TransferOutcome::Failed;
+    }
+    if (!device.firmware || length == 0 || length > device.caps.OutputReportLength)
+        return TransferOutcome::Failed;
+    AdapterFirmware& firmware = *device.firmware;
+    ++open.inKernel;
+    ++m_writesInKernel;
+    auto backlogFull = [&] {
+        return m_pacing == InputPacing::FlowControlled && firmware.Loopback() &&
+               firmware.PendingInputReports() >= LoopbackBacklogLimit;
+    };
+    if (m_stallWrites || backlogFull()) {
+        if (m_pendingWatchers > 0)
+            m_pendingCv.notify_all();
+        // No cancel, no time-out, no close: only the adapter taking it or an unplug end it.
+        waitFor(lock, m_writeCv, m_writeWaiters, HidInfiniteTimeout, {},
+                [&] { return open.dead || (!m_stallWrites && !backlogFull()); });
+    }
+    TransferOutcome outcome = TransferOutcome::Completed;
+    if (open.dead) {
+        open.hungUp = true;
+        outcome = TransferOutcome::Failed;
+    } else {
+        recordLocked(WireRecord::Kind::OutputReport, device.id, data, length, true);
+        if (firmware.WriteOutputReport(data, length) > 0)
+            pumpLocked(device);
+    }
+    --open.inKernel;
+    --m_writesInKernel;
+    if (open.closed && open.inKernel == 0 && device.open.get() == &open)
+        device.open.reset();
+    m_writeCv.notify_all();
+    return outcome;
 }
 
 TransferOutcome EmulatedHidPlatform::readReports(HidHandle handle, std::uint8_t* buffer,
@@ -332,6 +408,7 @@ void EmulatedHidPlatform::cancel(HidHandle handle, TransferKind kind) {
         m_readCv.notify_all();
     } else {
         it->second->cancelWrite = true;
+        it->second->writer.cancel();
         m_writeCv.notify_all();
     }
 }
@@ -343,8 +420,10 @@ void EmulatedHidPlatform::resetCancel(HidHandle handle, TransferKind kind) {
         return;
     if (kind == TransferKind::Read)
         it->second->cancelRead = false;
-    else
+    else {
         it->second->cancelWrite = false;
+        it->second->writer.resetCancel();
+    }
 }
 
 OsVersion EmulatedHidPlatform::osVersion() {
@@ -601,6 +680,16 @@ void EmulatedHidPlatform::StallWrites(bool stall) {
     std::lock_guard lock(m_mutex);
     m_stallWrites = stall;
     m_writeCv.notify_all();
+}
+
+void EmulatedHidPlatform::SetWritesIgnoreCancel(bool on) {
+    std::lock_guard lock(m_mutex);
+    m_writesIgnoreCancel = on;
+}
+
+std::size_t EmulatedHidPlatform::WritesInKernel() const {
+    std::lock_guard lock(m_mutex);
+    return m_writesInKernel;
 }
 
 void EmulatedHidPlatform::ClearFaults() {

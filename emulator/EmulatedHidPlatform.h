@@ -148,6 +148,14 @@ public:
     // While on, report writes block until cancelled, unplugged, closed, timed out or released
     // (turning it off lets the blocked writes go through).
     void StallWrites(bool stall);
+    // While on, report writes behave as usbhid's do under the hidraw platform: each is handed to
+    // the handle's writer thread (as HidrawPlatform does), and there a stalled write ignores
+    // cancels, time-outs and the close of its handle, the way the kernel's write() does; only
+    // releasing the stall or an unplug (which fails it) ends it. A handle closed meanwhile keeps
+    // its device open, exclusively, until that write has ended. Not cleared by ClearFaults.
+    void SetWritesIgnoreCancel(bool on);
+    // Handed-over writes still inside the emulated kernel, across all handles.
+    std::size_t WritesInKernel() const;
     void ClearFaults();
 
     // ---- Observation ----
@@ -187,6 +195,7 @@ private:
     bool takeFault(std::set<std::uint64_t>& faults, std::uint64_t sequence);
     void recordLocked(WireRecord::Kind kind, DeviceId device, const std::uint8_t* bytes,
                       std::size_t length, bool succeeded);
+    TransferOutcome kernelWrite(OpenHandle& open, const std::uint8_t* data, std::size_t length);
     bool featureTransfer(HidHandle handle, std::uint8_t* buffer, const std::uint8_t* source,
                          std::size_t length, bool get);
 
@@ -220,6 +229,8 @@ private:
     std::set<std::uint64_t> m_readFaults;
     std::set<std::uint8_t> m_failingFeatureIds;
     bool m_stallWrites = false;
+    bool m_writesIgnoreCancel = false;
+    std::size_t m_writesInKernel = 0;
 
     std::vector<WireRecord> m_wire;
     bool m_recording = true;

@@ -2,6 +2,7 @@
 
 #include "device/platform/HidDescriptorParser.h"
 #include "device/platform/HidrawUevent.h"
+#include "device/platform/ReportWriter.h"
 #include "device/platform/UdevNoticeWatcher.h"
 
 #include <algorithm>
@@ -114,6 +115,9 @@ struct HidrawPlatform::Device {
     // Set when a transfer saw the device go: later writes fail at once. Reads look for
     // themselves, so that reports queued before the unplug are still handed out.
     std::atomic<bool> gone{false};
+    // Report writes run here; a write stuck in the driver keeps the device (and the lock on the
+    // node) until it has left.
+    ReportWriter writer;
 
     mutable std::mutex lengthsMutex;
     HidCaps caps;
@@ -140,6 +144,7 @@ struct HidrawPlatform::Device {
     int cancelFd(TransferKind kind) const {
         return kind == TransferKind::Read ? readCancel : writeCancel;
     }
+    TransferOutcome blockingWrite(const std::uint8_t* data, std::size_t length);
 };
 
 HidrawPlatform::HidrawPlatform(std::string sysfsRoot, std::string devRoot)
@@ -263,6 +268,7 @@ void HidrawPlatform::close(HidHandle handle) {
     // go when it lets go of the device.
     signalEvent(device->readCancel);
     signalEvent(device->writeCancel);
+    device->writer.cancel();
 }
 
 bool HidrawPlatform::attributes(HidHandle handle, HidAttributes& out) {
@@ -372,13 +378,25 @@ TransferOutcome HidrawPlatform::writeReport(HidHandle handle, const std::uint8_t
     const auto device = find(handle);
     if (!device || !data || length == 0 || device->gone)
         return TransferOutcome::Failed;
+    // usbhid waits inside write() until the adapter took the report or its own time-out passed,
+    // and no signal or cancel ends that wait: the write runs on the device's writer thread, so
+    // that our time-out and a cancel give the caller back at once.
+    Device* raw = device.get();
+    return device->writer.write(
+        device,
+        [raw](const std::uint8_t* report, std::size_t size) {
+            return raw->blockingWrite(report, size);
+        },
+        data, length, timeoutMs);
+}
 
-    const Deadline deadline(timeoutMs);
+TransferOutcome HidrawPlatform::Device::blockingWrite(const std::uint8_t* data,
+                                                      std::size_t length) {
     for (;;) {
-        std::array<pollfd, 2> fds{{{device->fd, POLLOUT, 0}, {device->writeCancel, POLLIN, 0}}};
+        std::array<pollfd, 2> fds{{{fd, POLLOUT, 0}, {writeCancel, POLLIN, 0}}};
         // hidraw always reports a node as writable: the real wait is inside write(), which
         // blocks until the report went out on the bus or the USB layer gave up.
-        const int ready = ::poll(fds.data(), fds.size(), deadline.pollTimeout());
+        const int ready = ::poll(fds.data(), fds.size(), -1);
         if (ready < 0) {
             if (classifyErrno(errno) == IoError::Interrupted)
                 continue;
@@ -387,15 +405,10 @@ TransferOutcome HidrawPlatform::writeReport(HidHandle handle, const std::uint8_t
         // The cancel stays signalled until resetCancel, so a write started after it ends too.
         if (fds[1].revents & POLLIN)
             return TransferOutcome::Completed;
-        if (ready == 0) {
-            if (deadline.expired())
-                return TransferOutcome::TimedOut;
-            continue;
-        }
         // Nothing has gone out of a report whose device is gone: that is a failure, not a
         // completion with 0 bytes.
         if (fds[0].revents & (POLLHUP | POLLERR)) {
-            device->gone = true;
+            gone = true;
             return TransferOutcome::Failed;
         }
         if (fds[0].revents & POLLNVAL)
@@ -403,7 +416,7 @@ TransferOutcome HidrawPlatform::writeReport(HidHandle handle, const std::uint8_t
         if (!(fds[0].revents & POLLOUT))
             continue;
 
-        const ssize_t written = ::write(device->fd, data, length);
+        const ssize_t written = ::write(fd, data, length);
         if (written >= 0) {
             return static_cast<std::size_t>(written) == length ? TransferOutcome::Completed
                                                                : TransferOutcome::Failed;
@@ -416,7 +429,7 @@ TransferOutcome HidrawPlatform::writeReport(HidHandle handle, const std::uint8_t
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             continue;
         case IoError::DeviceGone:
-            device->gone = true;
+            gone = true;
             return TransferOutcome::Failed;
         case IoError::Other:
             return TransferOutcome::Failed;
@@ -542,8 +555,11 @@ bool HidrawPlatform::flushInput(HidHandle handle) {
 }
 
 void HidrawPlatform::cancel(HidHandle handle, TransferKind kind) {
-    if (const auto device = find(handle))
+    if (const auto device = find(handle)) {
         signalEvent(device->cancelFd(kind));
+        if (kind == TransferKind::Write)
+            device->writer.cancel();
+    }
 }
 
 void HidrawPlatform::resetCancel(HidHandle handle, TransferKind kind) {
@@ -551,6 +567,8 @@ void HidrawPlatform::resetCancel(HidHandle handle, TransferKind kind) {
         const int fd = device->cancelFd(kind);
         while (isReadable(fd))
             drainEvent(fd);
+        if (kind == TransferKind::Write)
+            device->writer.resetCancel();
     }
 }
 

@@ -545,11 +545,11 @@ TEST_F(HidrawTransfers, WriteAfterUnplugFails) {
 class HidrawBlockedWrite : public HidrawTransfers {
 protected:
     // Fills the socket until a further report would have to wait, like a device that stopped
-    // taking output reports.
+    // taking output reports. The write that times out stays on the writer thread.
     void fillUp() {
         const Bytes out = report(0xC0, L);
         for (int i = 0; i < 100000; ++i) {
-            if (m_platform.writeReport(m_handle, out.data(), out.size(), 0) !=
+            if (m_platform.writeReport(m_handle, out.data(), out.size(), 50) !=
                 TransferOutcome::Completed)
                 return;
         }

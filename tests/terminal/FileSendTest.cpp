@@ -366,4 +366,55 @@ TEST_F(FileSendTest, ClosingTheWindowAfterATransferReleasesEverything) {
     EXPECT_EQ(platform.PendingWrites(), 0u);
 }
 
+// usbhid holds a report write in the kernel and nothing ends it from outside. Cancel, Disconnect
+// and Exit still give the window back while the kernel holds the write; the adapter stays open
+// until the write has left, and only that one report reaches the adapter when it lets go.
+TEST_F(FileSendTest, WriteHeldInTheKernelNeverHoldsTheWindow) {
+    enum class Action { Cancel, Disconnect, Exit };
+    const AdapterFirmware* firmware = &adapter;
+    const EmulatedHidPlatform::DeviceId id = platform.IdOf(*firmware);
+    for (const Action action : {Action::Cancel, Action::Disconnect, Action::Exit}) {
+        SCOPED_TRACE(static_cast<int>(action));
+        if (!window) {
+            window = std::make_unique<CWendrakeTerminalDlg>(platform, prompts, dir.path());
+            window->show();
+        }
+        if (!window->Adapter().IsConnected())
+            connect();
+        adapter.ClearUartOutput();
+        prompts.Prompts.clear();
+        platform.SetWritesIgnoreCancel(true);
+        platform.StallWrites(true);
+        const QString path = writeFile("held.bin", pattern(64 * 20));
+        whileProgressShown([&](CProgressDlg& dialog) {
+            ASSERT_TRUE(platform.WaitForPendingWrites(1, 5s));
+            if (action == Action::Disconnect) {
+                window->ToggleConnection();
+                EXPECT_FALSE(window->Adapter().IsConnected());
+                EXPECT_FALSE(window->FileTransfer().IsStarted());
+                EXPECT_TRUE(dialog.isVisible());
+            }
+            pressCancel(dialog);
+        });
+        sendFile(path);
+        EXPECT_EQ(platform.WritesInKernel(), 1u) << "the window is back, the kernel holds on";
+        EXPECT_TRUE(prompts.Prompts.empty());
+        expectCleanEnd(path);
+        if (action == Action::Exit) {
+            window->reject();
+            EXPECT_FALSE(window->Adapter().IsConnected());
+            // Nothing the held write uses goes with the window.
+            window.reset();
+        }
+        EXPECT_TRUE(platform.IsOpen(id));
+        EXPECT_EQ(platform.WritesInKernel(), 1u);
+
+        platform.StallWrites(false);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return platform.WritesInKernel() == 0; }, WaitBoundMs));
+        EXPECT_EQ(sentBytes(), pattern(64));
+        EXPECT_EQ(platform.IsOpen(id), action == Action::Cancel);
+        platform.SetWritesIgnoreCancel(false);
+    }
+}
+
 } // namespace

@@ -293,6 +293,32 @@ TEST_F(SendDataTest, StalledAdapterFailsTheSendWithinTheBound) {
     EXPECT_EQ(std::string(out.begin(), out.end()), "stalled");
 }
 
+TEST_F(SendDataTest, SendHeldInTheKernelFailsWithinTheBound) {
+    // As usbhid holds a report: write() cannot be cancelled and outlasts our bound.
+    connect();
+    platform.SetWritesIgnoreCancel(true);
+    platform.StallWrites(true);
+    send(QStringLiteral("held"));
+    // Back while the kernel still holds the report: the window did not wait for it.
+    EXPECT_EQ(platform.WritesInKernel(), 1u);
+    EXPECT_EQ(box->text(), QStringLiteral("held"));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    // A second try finds the first report still inside and fails within its bound too.
+    button(Id::SendData)->click();
+    EXPECT_EQ(box->text(), QStringLiteral("held"));
+    EXPECT_EQ(platform.WritesInKernel(), 1u);
+    platform.StallWrites(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return platform.WritesInKernel() == 0; }, 5000));
+    // The held report went out when the adapter took it; the second try never started one.
+    Bytes out = uartOut();
+    EXPECT_EQ(std::string(out.begin(), out.end()), "held");
+    button(Id::SendData)->click();
+    EXPECT_EQ(box->text(), QString());
+    out = uartOut();
+    EXPECT_EQ(std::string(out.begin(), out.end()), "heldheld");
+    EXPECT_TRUE(prompts.Prompts.empty());
+}
+
 // ---- Not connected ----
 
 TEST_F(SendDataTest, NotConnectedAnsweringNoSendsNothing) {

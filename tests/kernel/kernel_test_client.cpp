@@ -1,7 +1,10 @@
-// Runs CHIDDevice and CWendrake on the hidraw platform against adapters that the uhid adapter
-// program makes real to the kernel, and prints one line per check and "N passed, N failed".
+// Runs CHIDDevice and CWendrake on the hidraw platform against adapters that an adapter program
+// makes real to the kernel, and prints one line per check and "N passed, N failed". Transport
+// uhid: the uhid adapter program; usbhid: the USB/IP adapter program, whose adapters are USB
+// devices on the virtual host controller, driven by usbhid. The same checks run on both; usbhid
+// adds what only a USB adapter does (writes held by the device).
 //
-//   kernel_test_client --adapter PROGRAM
+//   kernel_test_client [--transport uhid|usbhid] --adapter PROGRAM
 //   kernel_test_client --probe PATH      (the second process of the exclusive-open check)
 
 #include "device/CWendrake.h"
@@ -43,6 +46,7 @@ const std::string SerialC = "WDK-C-0003";
 
 int passed = 0;
 int failed = 0;
+bool usbhid = false;
 
 void check(bool ok, const std::string& name, const std::string& detail = {}) {
     (ok ? passed : failed)++;
@@ -397,7 +401,8 @@ void checkStream(Harness& h, CWendrake& adapter) {
 
     // A burst of input far larger than the kernel's per-file queue while the reader keeps up.
     const std::size_t burstBytes = 400 * 64 + 21;
-    h.ok("burst A " + std::to_string(burstBytes) + " 250");
+    // A full-speed interrupt endpoint carries one report per millisecond; uhid has no such limit.
+    h.ok("burst A " + std::to_string(burstBytes) + (usbhid ? " 1000" : " 250"));
     const bool all = waitFor([&] { return reader.byteCount() >= burstBytes; }, 30000);
     std::vector<std::uint8_t> expected(burstBytes);
     for (std::size_t i = 0; i < burstBytes; ++i)
@@ -412,7 +417,16 @@ void checkStream(Harness& h, CWendrake& adapter) {
     reader.stop();
     reader.clear();
     h.ok("burst A " + std::to_string(100 * 64) + " 100");
-    waitFor([&] { return h.uhid.state("A")["burst"] == "0"; }, 10000);
+    // Reports a USB adapter still holds are not yet in the kernel's queue: wait for those too.
+    waitFor(
+        [&] {
+            auto st = h.uhid.state("A");
+            return st["burst"] == "0" && (st["queued"].empty() || st["queued"] == "0");
+        },
+        10000);
+    // The last report handed over may still be on its way through the host controller.
+    if (usbhid)
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
     reader.start();
     waitFor([&] { return reader.byteCount() >= 63 * 64; }, 5000);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -640,7 +654,7 @@ void checkKernelFacts(Harness& h) {
     int descriptorSize = 0;
     ::ioctl(fd, HIDIOCGRDESCSIZE, &descriptorSize);
     check(descriptorSize == static_cast<int>(AdapterFirmware::ReportDescriptor().size()),
-          "kernel: HIDIOCGRDESCSIZE is the descriptor handed to uhid",
+          "kernel: HIDIOCGRDESCSIZE is the descriptor the adapter declared",
           std::to_string(descriptorSize) + " bytes");
 
     std::uint8_t feature[16] = {AdapterFirmware::GetModeReport};
@@ -663,13 +677,14 @@ void checkKernelFacts(Harness& h) {
     std::uint8_t small[10] = {};
     const bool injected = h.ok("inject C " + hexOf(chunk));
     const ssize_t cut = ::read(fd, small, sizeof small);
+    const int cutError = errno;
     std::uint8_t big[128] = {};
     const ssize_t rest = ::read(fd, big, sizeof big);
     const int restError = errno;
     check(injected && cut == 10 && small[0] == 0xC0 && small[9] == 8 && rest < 0 &&
               restError == EAGAIN,
           "kernel: a short read buffer cuts the report and drops its rest",
-          errnoText(cut, 0) + " then " + errnoText(rest, restError));
+          errnoText(cut, cutError) + " then " + errnoText(rest, restError));
 
     // A report shorter than the descriptor declares: the adapter program never sends one.
     h.ok("raw C 8341424300");
@@ -707,6 +722,157 @@ void checkKernelFacts(Harness& h) {
           "read " + errnoText(readGone, readError) + ", write " + errnoText(writeGone, writeError) +
               ", ioctl " + errnoText(ioctlGone, ioctlError));
     ::close(fd);
+}
+
+std::string pathOfNewNode(Harness& h, const std::vector<std::string>& before) {
+    for (const std::string& p : hidrawPaths(h.platform))
+        if (std::find(before.begin(), before.end(), p) == before.end())
+            return p;
+    return {};
+}
+
+struct TimedWrite {
+    ssize_t result = 0;
+    int error = 0;
+    long long ms = 0;
+};
+
+// A write() of one output report on another thread; its outcome once it returned.
+class BackgroundWrite {
+public:
+    explicit BackgroundWrite(int fd) {
+        m_thread = std::thread([this, fd] {
+            std::uint8_t out[AdapterFirmware::OutputReportLength] = {0x81, 'w'};
+            const auto start = Clock::now();
+            const ssize_t n = ::write(fd, out, sizeof out);
+            m_outcome.error = errno;
+            m_outcome.result = n;
+            m_outcome.ms = msSince(start);
+            m_done = true;
+        });
+    }
+    ~BackgroundWrite() { m_thread.join(); }
+    bool done() const { return m_done; }
+    TimedWrite outcome() const { return m_outcome; }
+
+private:
+    std::thread m_thread;
+    std::atomic<bool> m_done{false};
+    TimedWrite m_outcome;
+};
+
+// usbhid only: what write() on the node does while the adapter holds its OUT endpoint, seen with
+// plain system calls. The figures are the ones the README gives.
+void checkHeldWrites(Harness& h) {
+    const std::vector<std::string> before = hidrawPaths(h.platform);
+    if (!h.plug("plug D WDK-D-0004")) {
+        check(false, "usbhid: an adapter plugged for the held writes");
+        return;
+    }
+    const std::string path = pathOfNewNode(h, before);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        check(false, "usbhid: open " + path, std::strerror(errno));
+        return;
+    }
+    h.ok("hold D on");
+    {
+        BackgroundWrite w(fd);
+        waitFor([&] { return w.done(); }, 15000);
+        const TimedWrite t = w.outcome();
+        check(
+            w.done() && t.result < 0 && t.error == ETIMEDOUT && t.ms >= 3000,
+            "usbhid: a held write() waits in the kernel until usbhid gives up (O_NONBLOCK or not)",
+            errnoText(t.result, t.error) + " after " + std::to_string(t.ms) + " ms");
+    }
+    {
+        BackgroundWrite w(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const bool blocked = !w.done();
+        const auto released = Clock::now();
+        h.ok("hold D off");
+        waitFor([&] { return w.done(); }, 10000);
+        const long long after = msSince(released);
+        const TimedWrite t = w.outcome();
+        check(blocked && t.result == static_cast<ssize_t>(AdapterFirmware::OutputReportLength) &&
+                  after < 1000,
+              "usbhid: a held write() returns the report length once the adapter takes it",
+              errnoText(t.result, t.error) + ", " + std::to_string(after) +
+                  " ms after the release");
+    }
+    h.ok("hold D on");
+    {
+        BackgroundWrite w(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const bool blocked = !w.done();
+        const auto unplugged = Clock::now();
+        h.unplug("D");
+        waitFor([&] { return w.done(); }, 10000);
+        const long long after = msSince(unplugged);
+        const TimedWrite t = w.outcome();
+        check(blocked && t.result < 0 && after < 2000,
+              "usbhid: an unplug ends a held write() with an error",
+              errnoText(t.result, t.error) + ", " + std::to_string(after) + " ms after the unplug");
+    }
+    ::close(fd);
+}
+
+// usbhid only: the device layer never waits on a write() the kernel holds beyond its own bound,
+// and closes the node only after that write left the kernel.
+void checkStalledWriteBounds(Harness& h) {
+    CWendrake adapter(h.platform);
+    const int index = indexOfSerial(adapter, SerialB);
+    if (index < 0 || adapter.Connect(static_cast<unsigned>(index)) != WendrakeOk) {
+        check(false, "usbhid: stalled writes", "cannot connect B");
+        return;
+    }
+    h.ok("hold B on");
+    const std::uint8_t typed[] = {'A', 'T', '\r', '\n'};
+    auto start = Clock::now();
+    const WendrakeStatus bounded = adapter.WriteUart(typed, sizeof typed, nullptr, 300);
+    const long long boundedMs = msSince(start);
+    check(bounded == WendrakeCommandFailed && boundedMs < 1000,
+          "usbhid: a WriteUart with a 300 ms report bound returns in time while write() is held",
+          "status " + std::to_string(bounded) + " after " + std::to_string(boundedMs) + " ms");
+
+    // A file send's worker, stopped the way Cancel stops it.
+    const std::vector<std::uint8_t> file = testPattern(64 * 1024, 3);
+    std::atomic<std::uint32_t> progress{0};
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        adapter.WriteUart(file.data(), static_cast<std::uint32_t>(file.size()), &progress);
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const bool stuck = !done;
+    start = Clock::now();
+    adapter.StopWriteUart();
+    worker.join();
+    const long long stopMs = msSince(start);
+    adapter.ResumeWriteUart();
+    check(stuck && stopMs <= 100 && progress == 0,
+          "usbhid: StopWriteUart frees a worker stuck in a held write() within 100 ms",
+          std::to_string(stopMs) + " ms, " + std::to_string(progress.load()) + " bytes counted");
+
+    start = Clock::now();
+    adapter.Disconnect();
+    const long long disconnectMs = msSince(start);
+    check(!adapter.IsConnected() && disconnectMs < 1000,
+          "usbhid: Disconnect returns while a write() is still in the kernel",
+          std::to_string(disconnectMs) + " ms");
+    // The node stays locked until the write the kernel still holds has ended.
+    start = Clock::now();
+    CWendrake again(h.platform);
+    const bool reopened =
+        waitFor([&] { return again.Connect(static_cast<unsigned>(index)) == WendrakeOk; }, 12000);
+    const long long reopenMs = msSince(start);
+    check(reopened, "usbhid: the adapter opens again once the kernel let go of the held write",
+          "after " + std::to_string(reopenMs) + " ms");
+    h.ok("hold B off");
+    const std::uint8_t byte = 0x42;
+    check(reopened && again.WriteUart(&byte, 1) == WendrakeOk,
+          "usbhid: writes go through again after the release");
+    again.Disconnect();
 }
 
 void checkNotices(Harness& h) {
@@ -753,13 +919,22 @@ void checkNotices(Harness& h) {
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--probe")
         return probe(argv[2]);
-    if (argc != 3 || std::string(argv[1]) != "--adapter") {
-        std::fprintf(stderr, "usage: kernel_test_client --adapter PROGRAM\n");
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 4 && args[0] == "--transport") {
+        usbhid = args[1] == "usbhid";
+        if (!usbhid && args[1] != "uhid")
+            args.clear();
+        else
+            args.erase(args.begin(), args.begin() + 2);
+    }
+    if (args.size() != 2 || args[0] != "--adapter") {
+        std::fprintf(stderr,
+                     "usage: kernel_test_client [--transport uhid|usbhid] --adapter PROGRAM\n");
         return 2;
     }
     QCoreApplication app(argc, argv);
 
-    UhidAdapterProcess uhid(argv[2]);
+    UhidAdapterProcess uhid(args[1]);
     HidrawPlatform platform;
     std::vector<DeviceNotice> notices;
     const bool noticesOn =
@@ -770,7 +945,8 @@ int main(int argc, char** argv) {
     // One at a time, so that the node numbers follow the plug order.
     const bool plugged =
         h.plug("plug A " + SerialA) && h.plug("plug B " + SerialB) && h.plug("other X");
-    check(plugged, "two adapters and another HID device plugged through uhid");
+    check(plugged, usbhid ? "two adapters and another HID device attached through USB/IP"
+                          : "two adapters and another HID device plugged through uhid");
     if (!plugged) {
         std::printf("%d passed, %d failed\n", passed, failed + 1);
         return 1;
@@ -787,16 +963,20 @@ int main(int argc, char** argv) {
         checkReportLengths(adapter);
         checkExclusiveOpen(heldPath);
         checkCommands(h, adapter);
+        if (usbhid)
+            checkStalledWriteBounds(h);
         checkStream(h, adapter);
         checkUnplugWhileReading(h, adapter);
         checkQueuedBeforeUnplug(h);
         checkReplug(h, adapter, heldPath);
         checkUnplugWhileWriting(h);
     }
+    if (usbhid)
+        checkHeldWrites(h);
     checkKernelFacts(h);
     checkNotices(h);
     platform.stopNotices();
 
-    std::printf("%d passed, %d failed\n", passed, failed);
+    std::printf("%s: %d passed, %d failed\n", usbhid ? "usbhid" : "uhid", passed, failed);
     return failed == 0 ? 0 : 1;
 }

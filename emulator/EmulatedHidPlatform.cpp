@@ -283,7 +283,6 @@ TransferOutcome EmulatedHidPlatform::kernelWrite(OpenHandle& open, const std::ui
     if (open.closed)
         return TransferOutcome::Completed;
     if (open.dead) {
-        open.hungUp = true;
         return TransferOutcome::Failed;
     }
     Device& device = *m_devices[open.device];
@@ -309,7 +308,6 @@ TransferOutcome EmulatedHidPlatform::kernelWrite(OpenHandle& open, const std::ui
     }
     TransferOutcome outcome = TransferOutcome::Completed;
     if (open.dead) {
-        open.hungUp = true;
         outcome = TransferOutcome::Failed;
     } else {
         recordLocked(WireRecord::Kind::OutputReport, device.id, data, length, true);

@@ -769,8 +769,16 @@ void checkHeldWrites(Harness& h) {
         check(false, "usbhid: an adapter plugged for the held writes");
         return;
     }
-    const std::string path = pathOfNewNode(h, before);
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    // The sysfs entry can come a moment before the node in /dev.
+    std::string path;
+    int fd = -1;
+    waitFor(
+        [&] {
+            path = pathOfNewNode(h, before);
+            fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+            return fd >= 0;
+        },
+        5000);
     if (fd < 0) {
         check(false, "usbhid: open " + path, std::strerror(errno));
         return;

@@ -22,6 +22,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 #include <QVBoxLayout>
@@ -154,6 +155,25 @@ QRect DialogBuilder::toPixels(int x, int y, int width, int height) const {
     return QRect(horizontal(x), vertical(y), horizontal(width), vertical(height));
 }
 
+void DialogBuilder::fitCaption(QAbstractButton* button) {
+    if (!button)
+        return;
+    const QString caption = QString(button->text()).remove(QLatin1Char('&'));
+    QFont font = button->font();
+    const int margin =
+        qMax(4, button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button));
+    const auto fits = [&](const QFont& f) {
+        const QFontMetrics metrics(f);
+        return metrics.horizontalAdvance(caption) + 2 * margin <= button->width() &&
+               metrics.height() <= button->height();
+    };
+    if (fits(font) || font.pointSizeF() <= 0)
+        return;
+    while (!fits(font) && font.pointSizeF() - 0.5 >= qreal(6.0))
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    button->setFont(font);
+}
+
 QFont DialogBuilder::fontFor(const QString& family, int pointSize) {
     const bool fixed = family.contains(QStringLiteral("Courier"), Qt::CaseInsensitive);
     QFont font =
@@ -280,6 +300,10 @@ void DialogBuilder::build(QDialog* dialog, QMenuBar* menuBar) const {
         if (control.Kind == ControlKind::Icon)
             rect.setSize(QSize(StaticIconPixels, StaticIconPixels));
         widget->setGeometry(rect);
+        if ((control.Kind == ControlKind::PushButton &&
+             !has(control.Style, ControlStyle::MultiLine)) ||
+            (control.Kind == ControlKind::CheckBox && has(control.Style, ControlStyle::PushLike)))
+            fitCaption(static_cast<QAbstractButton*>(widget));
         if (control.Kind == ControlKind::GroupBox)
             widget->lower(); // a frame behind its controls, never over them
 

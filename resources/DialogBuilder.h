@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 
+class QAbstractButton;
 class QAction;
 class QDialog;
 class QMenuBar;
@@ -42,6 +43,10 @@ public:
     QRect toPixels(int x, int y, int width, int height) const;
 
     static QFont fontFor(const QString& family, int pointSize);
+    // Our fonts run wider than the one the templates were laid out in: a one-line caption that
+    // would touch its button's edges gets a smaller font, keeping the style's button margin free
+    // each side. Run again whenever the button is resized.
+    static void fitCaption(QAbstractButton* button);
     static QSize baseUnitsOf(const QFont& font);
 
     static QString objectNameFor(int id);     // "id1007"

@@ -285,8 +285,10 @@ void CWendrakeTerminalDlg::OnSize() {
     if (QWidget* status = Control(TerminalControl::StatusLine))
         place(status, status->geometry().left(), clientY(bottom - 32), right - 134, bottom - 16);
 
-    if (QWidget* clear = Control(TerminalControl::ClearReceiveData))
+    if (QWidget* clear = Control(TerminalControl::ClearReceiveData)) {
         place(clear, clientX(right - 119), clientY(bottom - 35), right - 14, bottom - 15);
+        DialogBuilder::fitCaption(qobject_cast<QAbstractButton*>(clear));
+    }
 
     update();
 }

@@ -333,3 +333,46 @@ TEST(DialogBuilderTest, ChoosingAMenuItemNeverChangesItsMark) {
 }
 
 } // namespace
+
+namespace {
+
+// A one-line caption never touches its button's edges: one too wide for its face gets a smaller
+// font, one that fits keeps the dialog's; the terminal window's own buttons all clear theirs.
+TEST(DialogBuilderTest, ButtonCaptionsClearTheirEdges) {
+    struct Case {
+        const char* Caption;
+        int Width; // dialog units
+        unsigned Style;
+        ControlKind Kind;
+        bool Shrunk;
+    };
+    const Case cases[] = {
+        {"Clear Receive Data", 62, TabStop, ControlKind::PushButton, true},
+        {"&Clear Receive Data", 62, TabStop, ControlKind::PushButton, true},
+        {"Capture Receive Data to File", 90, PushLike | TabStop, ControlKind::CheckBox, true},
+        {"Go", 40, TabStop, ControlKind::PushButton, false},
+    };
+    for (const Case& c : cases) {
+        const auto dialog =
+            build(smallTemplate({{1100, c.Kind, c.Caption, 0, 0, c.Width, 12, c.Style}}));
+        auto* button = control<QAbstractButton>(dialog, 1100);
+        ASSERT_NE(button, nullptr) << c.Caption;
+        const QString caption = QString(c.Caption).remove(QLatin1Char('&'));
+        EXPECT_GE(button->width() - button->fontMetrics().horizontalAdvance(caption), 8)
+            << c.Caption;
+        EXPECT_EQ(button->font().pointSizeF() < dialog->font().pointSizeF(), c.Shrunk) << c.Caption;
+    }
+
+    QDialog terminal;
+    DialogBuilder(TerminalDialogTemplate()).build(&terminal);
+    // One-line buttons and push-like check boxes, as the window first shows them.
+    for (const int id : {1007, 1004, 1035, 1038, 1042, 1044}) {
+        auto* button = qobject_cast<QAbstractButton*>(DialogBuilder::control(&terminal, id));
+        ASSERT_NE(button, nullptr) << id;
+        const QString caption = QString(button->text()).remove(QLatin1Char('&'));
+        EXPECT_GE(button->width() - button->fontMetrics().horizontalAdvance(caption), 8)
+            << caption.toStdString();
+    }
+}
+
+} // namespace

@@ -615,6 +615,23 @@ struct ExitCase {
     std::function<void(CWendrakeTerminalDlg&)> leave;
 };
 
+// The resize rule gives "Clear Receive Data" a face of fixed pixels: its caption must still
+// clear the edges there, at the first size and after resizing.
+TEST_F(TerminalWindowTest, ClearReceiveDataCaptionClearsItsEdges) {
+    openWindow();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    auto* clear =
+        qobject_cast<QAbstractButton*>(window->Control(TerminalControl::ClearReceiveData));
+    ASSERT_NE(clear, nullptr);
+    for (const QSize size : {window->size(), window->size() + QSize(200, 100)}) {
+        window->resize(size);
+        QTest::qWait(20);
+        const int spare = clear->width() - clear->fontMetrics().horizontalAdvance(clear->text());
+        EXPECT_GE(spare, 8) << size.width() << "x" << size.height();
+    }
+}
+
 class ExitTest : public TerminalWindowTest, public ::testing::WithParamInterface<ExitCase> {};
 
 TEST_P(ExitTest, EndsTheWindowAndRestoresAndClosesTheAdapter) {

@@ -680,7 +680,7 @@ void CWendrakeTerminalDlg::OnSendData() {
         SendText = box ? box->text() : QString();
         // A failed send says nothing and keeps the text, so it can be sent again.
         const bool sent = m_session.SendText(SendText, !IsAsciiFormat());
-        if (sent && Settings().ClearSentTransferData == 1) {
+        if (sent && Settings().ClearSentTransferData != 0) {
             SendText.clear();
             if (box)
                 box->setText(QString());
@@ -713,8 +713,9 @@ void CWendrakeTerminalDlg::OnAutoSendTransferText() {
 
 // The menu's own check toggle is overruled: the mark always shows the flag.
 void CWendrakeTerminalDlg::toggleSendOption(std::int32_t& flag, int menuItemId) {
-    flag = flag == 1 ? 0 : 1;
-    DialogBuilder::setMenuChecked(MenuAction(menuItemId), flag == 1);
+    // Any nonzero value is on, as the settings file reads it.
+    flag = flag != 0 ? 0 : 1;
+    DialogBuilder::setMenuChecked(MenuAction(menuItemId), flag != 0);
     m_session.SaveSettings();
 }
 

@@ -437,6 +437,50 @@ TEST_F(SendDataTest, MenuTogglesFlipTheFlagAndTheMarkAndSaveAtOnce) {
     }
 }
 
+// The settings file counts any nonzero flag as on: the mark, what the option does and the next
+// toggle all agree with that.
+TEST_F(SendDataTest, SendOptionFlagsOtherThanZeroOrOneAreOn) {
+    const auto reopen = [this](const TerminalSettings& settings) {
+        window.reset();
+        SettingsFile(settingsDir.path()).SaveSettings(settings);
+        window = std::make_unique<CWendrakeTerminalDlg>(platform, prompts, settingsDir.path());
+        window->show();
+        box = qobject_cast<TransferBox*>(window->Control(Id::TransferBox));
+        connect();
+    };
+    for (const std::int32_t stored : {2, -1, 0x100}) {
+        SCOPED_TRACE(stored);
+        TerminalSettings settings;
+        settings.ClearSentTransferData = stored;
+        reopen(settings);
+        QAction* clear = window->MenuAction(Menu::ClearSentTransferData);
+        EXPECT_TRUE(clear->isChecked());
+        send(QStringLiteral("AB"));
+        EXPECT_EQ(uartOut(), (Bytes{'A', 'B'}));
+        EXPECT_EQ(box->text(), QString()); // on: the sent text is cleared
+        clear->trigger();
+        EXPECT_EQ(window->Settings().ClearSentTransferData, 0);
+        EXPECT_FALSE(clear->isChecked());
+        send(QStringLiteral("CD"));
+        EXPECT_EQ(box->text(), QStringLiteral("CD")); // off: kept
+
+        settings.ClearSentTransferData = 1;
+        settings.AutoSendTransferText = stored;
+        reopen(settings);
+        QAction* automatic = window->MenuAction(Menu::AutoSendTransferText);
+        EXPECT_TRUE(automatic->isChecked());
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_X);
+        EXPECT_EQ(uartOut(), (Bytes{'x'}));
+        automatic->trigger();
+        EXPECT_EQ(window->Settings().AutoSendTransferText, 0);
+        EXPECT_FALSE(automatic->isChecked());
+        QTest::keyClick(box, Qt::Key_Y);
+        EXPECT_EQ(uartOut(), (Bytes{'x'}));
+        EXPECT_EQ(box->text(), QStringLiteral("y"));
+    }
+}
+
 TEST_F(SendDataTest, SavedOptionsComeBackInTheNextWindow) {
     window->MenuAction(Menu::ClearSentTransferData)->trigger();
     window->MenuAction(Menu::AutoSendTransferText)->trigger();

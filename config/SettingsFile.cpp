@@ -1,12 +1,18 @@
 #include "config/SettingsFile.h"
 
+#include "device/LogCategories.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QtEndian>
 
 #include <utility>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -84,40 +90,103 @@ void applyRangeChecks(TerminalSettings& settings) {
 
 } // namespace
 
-SettingsFile::SettingsFile(QString directory) : m_directory(std::move(directory)) {}
+SettingsFile::SettingsFile(QString directory)
+    : m_pinned(std::move(directory)), m_writable(IsWritable) {}
+
+SettingsFile::SettingsFile(QString executableDirectory, QString userDirectory,
+                           WritableCheck writable)
+    : m_executableDirectory(std::move(executableDirectory)),
+      m_userDirectory(std::move(userDirectory)), m_writable(std::move(writable)) {}
+
+bool SettingsFile::IsWritable(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    // AT_EACCESS: judged with the ids that open() uses, not the real ones.
+    return ::faccessat(AT_FDCWD, native.constData(), W_OK, AT_EACCESS) == 0;
+}
+
+QString SettingsFile::UserDirectory(const QString& xdgConfigHome, const QString& home) {
+    // Relative values are to be ignored: they would follow the working directory around.
+    const QString base = !xdgConfigHome.isEmpty() && QDir::isAbsolutePath(xdgConfigHome)
+                             ? xdgConfigHome
+                             : QDir(home).filePath(QStringLiteral(".config"));
+    return QDir::cleanPath(QDir(base).filePath(QString::fromLatin1(ConfigFolderName)));
+}
+
+QString SettingsFile::UserDirectory() {
+    return UserDirectory(qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::homePath());
+}
+
+SettingsPlace SettingsFile::ChoosePlace(const QString& executableDirectory,
+                                        const QString& userDirectory,
+                                        const WritableCheck& writable) {
+    if (executableDirectory.isEmpty())
+        return {userDirectory, false};
+    const QString besideExecutable =
+        QDir(executableDirectory).filePath(QString::fromLatin1(FileName));
+    // A settings file someone left writable in a read-only folder still counts as portable.
+    if (writable(executableDirectory) ||
+        (QFileInfo(besideExecutable).isFile() && writable(besideExecutable)))
+        return {executableDirectory, true};
+    return {userDirectory, false};
+}
+
+SettingsPlace SettingsFile::Place() const {
+    if (!m_pinned.isEmpty())
+        return {m_pinned, true};
+    QString executable = m_executableDirectory;
+    // Without an application object there is no executable path: stay where we are.
+    if (executable.isEmpty() && QCoreApplication::instance())
+        executable = QCoreApplication::applicationDirPath();
+    if (executable.isEmpty())
+        return {QString(), true};
+    const QString user = m_userDirectory.isEmpty() ? UserDirectory() : m_userDirectory;
+    return ChoosePlace(executable, user, m_writable);
+}
 
 QString SettingsFile::Directory() const {
-    if (!m_directory.isEmpty())
-        return m_directory;
-    // Without an application object there is no executable path: stay where we are.
-    if (!QCoreApplication::instance())
-        return QString();
-    return QCoreApplication::applicationDirPath();
+    return Place().Directory;
 }
 
 void SettingsFile::LoadSettings(TerminalSettings& settings, const MenuCheck& setMenuCheck) const {
-    EnterSettingsDirectory();
-    QFile file(filePath());
-    if (!file.open(QIODevice::ReadOnly))
+    const SettingsPlace place = EnterSettingsPlace();
+    QFile file(filePath(place));
+    if (!file.open(QIODevice::ReadOnly)) {
+        // No file yet is the normal first start; anything else is worth a line.
+        if (file.error() != QFileDevice::OpenError || file.exists())
+            logFailure(lcFile(), "open", file.fileName(), file.errorString());
         return;
+    }
     const QByteArray bytes = file.read(FullSize);
+    if (file.error() != QFileDevice::NoError)
+        logFailure(lcFile(), "read", file.fileName(), file.errorString());
     // A read error takes nothing, like an empty file.
     SerializeSettings(settings, bytes, setMenuCheck);
 }
 
 void SettingsFile::SaveSettings(const TerminalSettings& settings) const {
-    EnterSettingsDirectory();
-    // Written beside the target and renamed over it, so a failed write keeps the old file whole.
-    QSaveFile file(filePath());
-    if (!file.open(QIODevice::WriteOnly))
+    const SettingsPlace place = EnterSettingsPlace();
+    // The user folder is made on the first save.
+    if (!place.EnterDirectory && !QDir().mkpath(place.Directory)) {
+        logFailure(lcFile(), "mkdir", place.Directory, QStringLiteral("could not be created"));
         return;
+    }
+    // Written beside the target and renamed over it, so a failed write keeps the old file whole;
+    // a folder that takes no new file gets the existing file rewritten in place instead.
+    QSaveFile file(filePath(place));
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly)) {
+        logFailure(lcFile(), "open", file.fileName(), file.errorString());
+        return;
+    }
     const QByteArray bytes = SerializeSettings(settings);
     // commit() alone misses an error that only shows when its buffer is flushed.
     if (file.write(bytes) != bytes.size() || !file.flush()) {
+        logFailure(lcFile(), "write", file.fileName(), file.errorString());
         file.cancelWriting();
         return;
     }
-    file.commit();
+    if (!file.commit())
+        logFailure(lcFile(), "commit", file.fileName(), file.errorString());
 }
 
 void SettingsFile::SerializeSettings(TerminalSettings& settings, const QByteArray& bytes,
@@ -172,16 +241,16 @@ QByteArray SettingsFile::SerializeSettings(const TerminalSettings& settings) {
     return out;
 }
 
-void SettingsFile::EnterSettingsDirectory() const {
-    const QString directory = Directory();
-    // Failing to move is silent; the file itself is still addressed in the settings directory.
-    if (!directory.isEmpty())
-        QDir::setCurrent(directory);
+SettingsPlace SettingsFile::EnterSettingsPlace() const {
+    const SettingsPlace place = Place();
+    // Failing to move is silent; the file itself is still addressed in the settings folder.
+    if (place.EnterDirectory && !place.Directory.isEmpty() && !QDir::setCurrent(place.Directory))
+        logFailure(lcFile(), "chdir", place.Directory, QStringLiteral("failed"));
+    return place;
 }
 
-QString SettingsFile::filePath() const {
-    const QString directory = Directory();
-    if (directory.isEmpty())
+QString SettingsFile::filePath(const SettingsPlace& place) {
+    if (place.Directory.isEmpty())
         return QString::fromLatin1(FileName);
-    return QDir(directory).filePath(QString::fromLatin1(FileName));
+    return QDir(place.Directory).filePath(QString::fromLatin1(FileName));
 }

@@ -1,13 +1,20 @@
 #include "app/CWendrakeTerminalApp.h"
+#include "app/CommandLine.h"
 #include "emulator/EmulatedHidPlatform.h"
 #include "resources/QtUserPrompts.h"
 
 #include <QApplication>
 
+#include <cstdio>
 #include <memory>
 
 // Wendrake Terminal on one emulated adapter whose UART is looped back: what is sent comes back.
 int main(int argc, char** argv) {
+    const CommandLine::Outcome options = CommandLine::Parse("wendrake-terminal-demo", argc, argv);
+    if (!options.RunWindow) {
+        std::fputs(options.Output.c_str(), stdout);
+        return options.ExitCode;
+    }
     QApplication application(argc, argv);
     auto platform = std::make_unique<EmulatedHidPlatform>();
     // The demo runs for hours: keep no record of the traffic. The loopback is as fast as the

@@ -1,13 +1,20 @@
 #include "app/CWendrakeTerminalApp.h"
+#include "app/CommandLine.h"
 #include "device/platform/HidrawPlatform.h"
 #include "resources/QtUserPrompts.h"
 
 #include <QApplication>
 
+#include <cstdio>
 #include <memory>
 
 // Wendrake Terminal on the adapters attached through the kernel's hidraw driver.
 int main(int argc, char** argv) {
+    const CommandLine::Outcome options = CommandLine::Parse("wendrake-terminal", argc, argv);
+    if (!options.RunWindow) {
+        std::fputs(options.Output.c_str(), stdout);
+        return options.ExitCode;
+    }
     QApplication application(argc, argv);
     CWendrakeTerminalApp terminal(std::make_unique<HidrawPlatform>(),
                                   std::make_unique<QtUserPrompts>());

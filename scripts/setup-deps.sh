@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demo need; only what is missing.
+# Installs the Debian packages the build, the tests, the demo and the package need; only what is
+# missing.
 set -euo pipefail
 
 packages=(
@@ -8,6 +9,7 @@ packages=(
     libudev-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth imagemagick fonts-dejavu-core
+    dpkg-dev lintian desktop-file-utils appstream xdotool
 )
 
 missing=()

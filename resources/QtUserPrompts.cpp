@@ -5,7 +5,16 @@
 
 PromptAnswer QtUserPrompts::Message(QWidget* owner, const QString& text, const QString& caption,
                                     PromptIcon icon, PromptButtons buttons) {
+    return DetailedMessage(owner, text, caption, icon, buttons, QString());
+}
+
+PromptAnswer QtUserPrompts::DetailedMessage(QWidget* owner, const QString& text,
+                                            const QString& caption, PromptIcon icon,
+                                            PromptButtons buttons, const QString& detail) {
     QMessageBox box(owner);
+    // Behind "Show Details...", so the message itself reads as it always did.
+    if (!detail.isEmpty())
+        box.setDetailedText(detail);
     box.setWindowTitle(caption);
     box.setText(text);
     switch (icon) {

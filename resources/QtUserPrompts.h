@@ -7,5 +7,8 @@ class QtUserPrompts : public UserPrompts {
 public:
     PromptAnswer Message(QWidget* owner, const QString& text, const QString& caption,
                          PromptIcon icon, PromptButtons buttons) override;
+    PromptAnswer DetailedMessage(QWidget* owner, const QString& text, const QString& caption,
+                                 PromptIcon icon, PromptButtons buttons,
+                                 const QString& detail) override;
     std::optional<QString> FileName(QWidget* owner, const FileDialogRequest& request) override;
 };

@@ -27,6 +27,13 @@ public:
 
     virtual PromptAnswer Message(QWidget* owner, const QString& text, const QString& caption,
                                  PromptIcon icon, PromptButtons buttons) = 0;
+    // The same with a detail that the box offers below its text; an empty detail adds nothing.
+    virtual PromptAnswer DetailedMessage(QWidget* owner, const QString& text,
+                                         const QString& caption, PromptIcon icon,
+                                         PromptButtons buttons, const QString& detail) {
+        (void)detail;
+        return Message(owner, text, caption, icon, buttons);
+    }
     // The chosen full path, or nothing when the user cancels.
     virtual std::optional<QString> FileName(QWidget* owner, const FileDialogRequest& request) = 0;
 };

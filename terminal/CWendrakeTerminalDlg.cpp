@@ -6,8 +6,10 @@
 #include "resources/DialogBuilder.h"
 #include "resources/TerminalDialogTemplate.h"
 #include "resources/TerminalMenu.h"
+#include "terminal/AdapterAccessDetail.h"
 #include "terminal/CProgressDlg.h"
 #include "terminal/ConnectionStatusText.h"
+#include "terminal/HelpOpener.h"
 #include "terminal/ReceiveView.h"
 #include "terminal/TransferBox.h"
 
@@ -361,12 +363,25 @@ void CWendrakeTerminalDlg::UpdateData(bool saveAndValidate) {
     label(TerminalControl::Q3ResetState, Q3ResetState, saveAndValidate);
 }
 
-void CWendrakeTerminalDlg::showError(const QString& text) {
+QString CWendrakeTerminalDlg::connectErrorDetail(TerminalSession::ConnectResult result) {
+    if (result == TerminalSession::ConnectResult::NoDeviceSelected)
+        return AdapterAccessDetail::NoDeviceDetail(m_platform);
+    if (result == TerminalSession::ConnectResult::ConnectFailed)
+        return AdapterAccessDetail::ConnectFailedDetail(m_platform, m_session.LastConnectStatus());
+    return {};
+}
+
+void CWendrakeTerminalDlg::showError(const QString& text, const QString& detail) {
     // The message box gets the normal cursor while it is up.
     const bool busy = QApplication::overrideCursor() != nullptr;
     if (busy)
         QApplication::setOverrideCursor(Qt::ArrowCursor);
-    m_prompts.Message(this, text, QStringLiteral("Error"), PromptIcon::Error, PromptButtons::Ok);
+    if (detail.isEmpty())
+        m_prompts.Message(this, text, QStringLiteral("Error"), PromptIcon::Error,
+                          PromptButtons::Ok);
+    else
+        m_prompts.DetailedMessage(this, text, QStringLiteral("Error"), PromptIcon::Error,
+                                  PromptButtons::Ok, detail);
     if (busy)
         QApplication::restoreOverrideCursor();
 }
@@ -424,7 +439,7 @@ void CWendrakeTerminalDlg::ToggleConnection() {
         const int selected = AdapterList->count() == 0 ? -1 : AdapterList->currentIndex();
         const TerminalSession::ConnectResult result = m_session.Connect(selected);
         if (result != TerminalSession::ConnectResult::Connected) {
-            showError(connectErrorText(result));
+            showError(connectErrorText(result), connectErrorDetail(result));
             m_session.Disconnect();
         }
     }
@@ -531,10 +546,8 @@ void CWendrakeTerminalDlg::UpdateConnectionStatus() {
 // Help and About
 // =============================================================================================
 
-// The help file is looked for in the working directory; the outcome is not checked.
 void CWendrakeTerminalDlg::OnHelp() {
-    QDesktopServices::openUrl(
-        QUrl::fromLocalFile(QDir::current().absoluteFilePath(QString::fromLatin1(HelpFileName))));
+    HelpOpener(m_prompts).Open(this);
 }
 
 void CWendrakeTerminalDlg::OnAbout() {

@@ -141,7 +141,8 @@ private:
     void connectSession();
     void showConnectionState(bool connected);
     void showPinLevels(std::uint8_t latch);
-    void showError(const QString& text);
+    void showError(const QString& text, const QString& detail = QString());
+    QString connectErrorDetail(TerminalSession::ConnectResult result);
 
     // ---- Receive view, capture and saving ----
     void BlankReceiveView(bool blank);

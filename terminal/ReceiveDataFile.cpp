@@ -1,5 +1,7 @@
 #include "terminal/ReceiveDataFile.h"
 
+#include "device/LogCategories.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -25,21 +27,27 @@ bool ReceiveDataFile::existsForReading(const QString& path) {
 
 bool ReceiveDataFile::open(const QString& path) {
     close();
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        logSystemFailure(lcFile(), "open", native.constData(), errno);
         return false;
+    }
     // Another capture or save into the same file holds the lock: refuse rather than interleave.
     // Truncating only after the lock keeps that other writer's file intact.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        logSystemFailure(lcFile(), "flock", native.constData(), errno);
         ::close(fd);
         return false;
     }
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0) {
+        logSystemFailure(lcFile(), "ftruncate", native.constData(), errno);
         ::close(fd);
         return false;
     }
     m_fd = fd;
+    m_path = native.toStdString();
     return true;
 }
 
@@ -50,6 +58,8 @@ bool ReceiveDataFile::write(const char* data, qint64 size) {
         const ssize_t n = ::write(m_fd, data, std::size_t(size));
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0)
+            logSystemFailure(lcFile(), "write", m_path, errno);
         if (n <= 0)
             return false;
         data += n;

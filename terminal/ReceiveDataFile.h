@@ -3,6 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <string>
+
 // A capture or saved-data file: created or truncated, open for reading and writing and locked
 // against other writers, every write handed to the system at once (no buffering in the program),
 // so what was received is on disk even if the program is killed.
@@ -25,4 +27,5 @@ public:
 
 private:
     int m_fd = -1;
+    std::string m_path; // for the failure log
 };

@@ -71,7 +71,8 @@ TerminalSession::ConnectResult TerminalSession::Connect(int adapterIndex) {
 TerminalSession::ConnectResult TerminalSession::connectSteps(int adapterIndex) {
     if (adapterIndex < 0)
         return ConnectResult::NoDeviceSelected;
-    if (m_adapter.Connect(unsigned(adapterIndex)) != WendrakeOk)
+    m_lastConnectStatus = m_adapter.Connect(unsigned(adapterIndex));
+    if (m_lastConnectStatus != WendrakeOk)
         return ConnectResult::ConnectFailed;
 
     // The adapter's own configuration comes back at disconnect. Flow control goes off before

@@ -54,6 +54,8 @@ public:
 
     CWendrake& Adapter() { return m_adapter; }
     bool IsConnected() { return m_adapter.IsConnected(); }
+    // What the adapter's Connect answered in the last connect attempt that got that far.
+    WendrakeStatus LastConnectStatus() const { return m_lastConnectStatus; }
 
     // ---- Settings record and file ----
     TerminalSettings& Settings() { return m_settings; }
@@ -136,6 +138,7 @@ private:
 
     CWendrake& m_adapter;
     SettingsFile m_settingsFile;
+    WendrakeStatus m_lastConnectStatus = WendrakeOk;
     TerminalSettings m_settings;
 
     // The adapter's own UART configuration as found at connect; written back only if it was

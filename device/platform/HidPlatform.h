@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 // The seam between CHIDDevice and the operating system's HID stack. Two implementations:
 // HidrawPlatform (Linux hidraw, what users run) and EmulatedHidPlatform (tests and the demo).
@@ -52,6 +53,17 @@ struct DeviceNotice {
 
 using DeviceNoticeHandler = std::function<void(const DeviceNotice&)>;
 
+// An interface with the ids looked for that cannot be opened now, and why.
+struct HidAccessProblem {
+    enum class Reason { Permission, InUse, Other };
+
+    std::string Path;
+    Reason Why = Reason::Other;
+    int Error = 0; // the errno of the refused open or lock
+
+    bool operator==(const HidAccessProblem&) const = default;
+};
+
 class HidPlatform {
 public:
     virtual ~HidPlatform() = default;
@@ -93,6 +105,19 @@ public:
     virtual void resetCancel(HidHandle handle, TransferKind kind) = 0;
 
     virtual OsVersion osVersion() = 0;
+
+    // The interfaces with these ids that this process cannot open now (not allowed, or held
+    // elsewhere), found without opening anything for good; nullopt when the platform cannot
+    // tell.
+    virtual std::optional<std::vector<HidAccessProblem>>
+    inaccessibleInterfaces(std::uint16_t vendorId, std::uint16_t productId) {
+        (void)vendorId;
+        (void)productId;
+        return std::nullopt;
+    }
+    // The system's words for the last failure on the calling thread since the last successful
+    // open ("HIDIOCSFEATURE /dev/hidraw3: Broken pipe"); empty when there is none to give.
+    virtual std::string lastError() const { return {}; }
 
     // Arrival and removal notices, delivered on the thread that started them (the window's).
     // Returns false when notices are not available; the program works without them.

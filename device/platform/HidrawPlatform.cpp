@@ -1,5 +1,6 @@
 #include "device/platform/HidrawPlatform.h"
 
+#include "device/LogCategories.h"
 #include "device/platform/HidDescriptorParser.h"
 #include "device/platform/HidrawUevent.h"
 #include "device/platform/ReportWriter.h"
@@ -29,6 +30,17 @@
 #include <unistd.h>
 
 namespace {
+
+// The last failure of each thread, as lastError() gives it.
+thread_local std::string t_lastError;
+
+// Every failing system call ends up here: logged with the system's words, and kept as the
+// thread's last failure. Takes errno as a value, read right after the call.
+void systemFailure(std::string_view call, std::string_view subject, int error) {
+    t_lastError =
+        std::string(call) + " " + std::string(subject) + ": " + errnoText(error).toStdString();
+    logSystemFailure(lcHidraw(), call, subject, error);
+}
 
 // What an errno means for a transfer; the one place where errno values are interpreted.
 enum class IoError { Interrupted, WouldBlock, DeviceGone, Other };
@@ -96,18 +108,23 @@ bool isReadable(int fd) {
 
 std::optional<std::string> readSmallFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
-    if (!file)
+    if (!file) {
+        systemFailure("open", path, errno);
         return std::nullopt;
+    }
     std::ostringstream text;
     text << file.rdbuf();
-    if (file.bad())
+    if (file.bad()) {
+        systemFailure("read", path, errno);
         return std::nullopt;
+    }
     return text.str();
 }
 
 } // namespace
 
 struct HidrawPlatform::Device {
+    std::string path; // for the failure texts
     int fd = -1;
     int readCancel = -1;
     int writeCancel = -1;
@@ -171,12 +188,15 @@ std::optional<unsigned> HidrawPlatform::hidrawNumber(std::string_view name) {
 std::vector<unsigned> HidrawPlatform::hidrawNodes() const {
     std::vector<unsigned> numbers;
     std::error_code error;
-    std::filesystem::directory_iterator it(std::filesystem::path(m_sysfsRoot) / "class" / "hidraw",
-                                           error);
+    const auto folder = std::filesystem::path(m_sysfsRoot) / "class" / "hidraw";
+    std::filesystem::directory_iterator it(folder, error);
     for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
         if (const auto number = hidrawNumber(it->path().filename().string()))
             numbers.push_back(*number);
     }
+    // No hidraw class at all just means no HID device was ever attached.
+    if (error && error != std::errc::no_such_file_or_directory)
+        systemFailure("opendir", folder.string(), error.value());
     // Directory order is arbitrary and a text sort puts hidraw10 before hidraw2.
     std::sort(numbers.begin(), numbers.end());
     return numbers;
@@ -195,7 +215,9 @@ std::string HidrawPlatform::ueventPathFor(const std::string& path, int fd) const
         return m_sysfsRoot + "/class/hidraw/" + name + "/device/uevent";
     // A node reached under another name (a symlink, a udev alias) is found by its device number.
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode)) {
+    if (::fstat(fd, &info) != 0)
+        systemFailure("fstat", path, errno);
+    else if (S_ISCHR(info.st_mode)) {
         return m_sysfsRoot + "/dev/char/" + std::to_string(major(info.st_rdev)) + ":" +
                std::to_string(minor(info.st_rdev)) + "/device/uevent";
     }
@@ -220,18 +242,27 @@ std::shared_ptr<HidrawPlatform::Device> HidrawPlatform::find(HidHandle handle) c
 
 HidHandle HidrawPlatform::openExclusive(const std::string& path) {
     auto device = std::make_shared<Device>();
+    device->path = path;
     // Non-blocking, so that after poll() the queue can be read empty without ever blocking.
     device->fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
-    if (device->fd < 0)
+    if (device->fd < 0) {
+        systemFailure("open", path, errno);
         return InvalidHidHandle;
+    }
     // hidraw itself lets any number of processes open a node; the advisory lock is what makes
     // a device held by another (cooperating) program count as open elsewhere.
-    if (::flock(device->fd, LOCK_EX | LOCK_NB) != 0)
+    if (::flock(device->fd, LOCK_EX | LOCK_NB) != 0) {
+        systemFailure("flock", path, errno);
         return InvalidHidHandle;
+    }
     device->readCancel = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     device->writeCancel = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (device->readCancel < 0 || device->writeCancel < 0)
+    if (device->readCancel < 0 || device->writeCancel < 0) {
+        systemFailure("eventfd", path, errno);
         return InvalidHidHandle;
+    }
+    // What went wrong with the nodes tried before this one is no reason for what follows.
+    t_lastError.clear();
     device->ueventPath = ueventPathFor(path, device->fd);
     // Transfers need the report lengths even if nobody asks for the capabilities.
     loadDescriptor(*device);
@@ -240,6 +271,7 @@ HidHandle HidrawPlatform::openExclusive(const std::string& path) {
 
 HidHandle HidrawPlatform::adoptForTest(int fd, const HidCaps& caps, bool usesReportIds) {
     auto device = std::make_shared<Device>();
+    device->path = "descriptor " + std::to_string(fd);
     device->fd = fd;
     if (fd < 0)
         return InvalidHidHandle;
@@ -276,8 +308,10 @@ bool HidrawPlatform::attributes(HidHandle handle, HidAttributes& out) {
     if (!device)
         return false;
     hidraw_devinfo info{};
-    if (::ioctl(device->fd, HIDIOCGRAWINFO, &info) < 0)
+    if (::ioctl(device->fd, HIDIOCGRAWINFO, &info) < 0) {
+        systemFailure("HIDIOCGRAWINFO", device->path, errno);
         return false;
+    }
     // The kernel declares vendor and product as signed 16-bit; 0xE7A2 would read as negative.
     out.VendorId = static_cast<std::uint16_t>(info.vendor);
     out.ProductId = static_cast<std::uint16_t>(info.product);
@@ -308,13 +342,18 @@ bool HidrawPlatform::serialString(HidHandle handle, char16_t* buffer, std::size_
 
 bool HidrawPlatform::loadDescriptor(Device& device) {
     int size = 0;
-    if (::ioctl(device.fd, HIDIOCGRDESCSIZE, &size) < 0 || size <= 0 ||
-        size > HID_MAX_DESCRIPTOR_SIZE)
+    if (::ioctl(device.fd, HIDIOCGRDESCSIZE, &size) < 0) {
+        systemFailure("HIDIOCGRDESCSIZE", device.path, errno);
+        return false;
+    }
+    if (size <= 0 || size > HID_MAX_DESCRIPTOR_SIZE)
         return false;
     auto descriptor = std::make_unique<hidraw_report_descriptor>();
     descriptor->size = static_cast<std::uint32_t>(size);
-    if (::ioctl(device.fd, HIDIOCGRDESC, descriptor.get()) < 0)
+    if (::ioctl(device.fd, HIDIOCGRDESC, descriptor.get()) < 0) {
+        systemFailure("HIDIOCGRDESC", device.path, errno);
         return false;
+    }
     const auto parsed = HidDescriptorParser::parse(
         std::span<const std::uint8_t>(descriptor->value, static_cast<std::size_t>(size)));
     if (!parsed.ok)
@@ -356,8 +395,10 @@ bool HidrawPlatform::getFeature(HidHandle handle, std::uint8_t* buffer, std::siz
     if (!device || !buffer || !fitsIoctlSize(length))
         return false;
     const int got = ::ioctl(device->fd, HIDIOCGFEATURE(length), buffer);
-    if (got < 0)
+    if (got < 0) {
+        systemFailure("HIDIOCGFEATURE", device->path, errno);
         return false;
+    }
     // The kernel writes only the bytes the device answered (report id first); the rest is ours.
     const std::size_t answered = std::min(static_cast<std::size_t>(got), length);
     std::fill(buffer + answered, buffer + length, std::uint8_t{0});
@@ -370,7 +411,11 @@ bool HidrawPlatform::setFeature(HidHandle handle, const std::uint8_t* buffer, st
         return false;
     // The request is declared read-write, so the kernel wants a writable buffer.
     std::vector<std::uint8_t> copy(buffer, buffer + length);
-    return ::ioctl(device->fd, HIDIOCSFEATURE(length), copy.data()) >= 0;
+    if (::ioctl(device->fd, HIDIOCSFEATURE(length), copy.data()) < 0) {
+        systemFailure("HIDIOCSFEATURE", device->path, errno);
+        return false;
+    }
+    return true;
 }
 
 TransferOutcome HidrawPlatform::writeReport(HidHandle handle, const std::uint8_t* data,
@@ -398,8 +443,10 @@ TransferOutcome HidrawPlatform::Device::blockingWrite(const std::uint8_t* data,
         // blocks until the report went out on the bus or the USB layer gave up.
         const int ready = ::poll(fds.data(), fds.size(), -1);
         if (ready < 0) {
-            if (classifyErrno(errno) == IoError::Interrupted)
+            const int error = errno;
+            if (classifyErrno(error) == IoError::Interrupted)
                 continue;
+            systemFailure("poll", device->path, error);
             return TransferOutcome::Failed;
         }
         // The cancel stays signalled until resetCancel, so a write started after it ends too.
@@ -421,7 +468,11 @@ TransferOutcome HidrawPlatform::Device::blockingWrite(const std::uint8_t* data,
             return static_cast<std::size_t>(written) == length ? TransferOutcome::Completed
                                                                : TransferOutcome::Failed;
         }
-        switch (classifyErrno(errno)) {
+        const int error = errno;
+        if (classifyErrno(error) != IoError::Interrupted &&
+            classifyErrno(error) != IoError::WouldBlock)
+            systemFailure("write", device->path, error);
+        switch (classifyErrno(error)) {
         case IoError::Interrupted:
             continue;
         case IoError::WouldBlock:
@@ -457,8 +508,10 @@ TransferOutcome HidrawPlatform::readReports(HidHandle handle, std::uint8_t* buff
         std::array<pollfd, 2> fds{{{device->fd, POLLIN, 0}, {device->readCancel, POLLIN, 0}}};
         const int ready = ::poll(fds.data(), fds.size(), deadline.pollTimeout());
         if (ready < 0) {
-            if (classifyErrno(errno) == IoError::Interrupted)
+            const int error = errno;
+            if (classifyErrno(error) == IoError::Interrupted)
                 continue;
+            systemFailure("poll", device->path, error);
             return TransferOutcome::Failed;
         }
         // Not consumed here: the cancel must stay in force until resetCancel.
@@ -499,9 +552,12 @@ TransferOutcome HidrawPlatform::readReports(HidHandle handle, std::uint8_t* buff
                     lost = true;
                     break;
                 }
-                const IoError error = classifyErrno(errno);
+                const int errorNumber = errno;
+                const IoError error = classifyErrno(errorNumber);
                 if (error == IoError::Interrupted)
                     continue;
+                if (error != IoError::WouldBlock)
+                    systemFailure("read", device->path, errorNumber);
                 if (error == IoError::DeviceGone)
                     lost = true;
                 else if (error == IoError::Other)
@@ -541,13 +597,15 @@ bool HidrawPlatform::flushInput(HidHandle handle) {
             continue;
         if (got == 0)
             return false;
-        switch (classifyErrno(errno)) {
+        const int error = errno;
+        switch (classifyErrno(error)) {
         case IoError::Interrupted:
             continue;
         case IoError::WouldBlock:
             return true;
         case IoError::DeviceGone:
         case IoError::Other:
+            systemFailure("read", device->path, error);
             return false;
         }
     }
@@ -574,6 +632,50 @@ void HidrawPlatform::resetCancel(HidHandle handle, TransferKind kind) {
 
 OsVersion HidrawPlatform::osVersion() {
     return OsVersion{};
+}
+
+std::optional<std::vector<HidAccessProblem>>
+HidrawPlatform::inaccessibleInterfaces(std::uint16_t vendorId, std::uint16_t productId) {
+    std::vector<HidAccessProblem> problems;
+    for (const unsigned number : hidrawNodes()) {
+        const std::string name = "hidraw" + std::to_string(number);
+        // The ids come from sysfs, which anyone may read: no need to open the node to know.
+        const auto text = readSmallFile(m_sysfsRoot + "/class/hidraw/" + name + "/device/uevent");
+        if (!text)
+            continue;
+        const auto uevent = HidrawUevent::parse(*text);
+        if (!uevent.HidId || uevent.HidId->VendorId != vendorId ||
+            uevent.HidId->ProductId != productId)
+            continue;
+        const std::string path = m_devRoot + "/" + name;
+        const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) {
+            const int error = errno;
+            systemFailure("open", path, error);
+            const bool denied = error == EACCES || error == EPERM;
+            problems.push_back(
+                {path,
+                 denied ? HidAccessProblem::Reason::Permission : HidAccessProblem::Reason::Other,
+                 error});
+            continue;
+        }
+        // Taken and given back at once: a free adapter is no problem (it was plugged in after
+        // the list was made).
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            systemFailure("flock", path, error);
+            problems.push_back({path,
+                                error == EWOULDBLOCK ? HidAccessProblem::Reason::InUse
+                                                     : HidAccessProblem::Reason::Other,
+                                error});
+        }
+        ::close(fd);
+    }
+    return problems;
+}
+
+std::string HidrawPlatform::lastError() const {
+    return t_lastError;
 }
 
 bool HidrawPlatform::startNotices(DeviceNoticeHandler handler) {

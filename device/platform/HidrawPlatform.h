@@ -44,6 +44,9 @@ public:
     void cancel(HidHandle handle, TransferKind kind) override;
     void resetCancel(HidHandle handle, TransferKind kind) override;
     OsVersion osVersion() override;
+    std::optional<std::vector<HidAccessProblem>>
+    inaccessibleInterfaces(std::uint16_t vendorId, std::uint16_t productId) override;
+    std::string lastError() const override;
     bool startNotices(DeviceNoticeHandler handler) override;
     void stopNotices() override;
 

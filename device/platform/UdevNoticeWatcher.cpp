@@ -1,5 +1,7 @@
 #include "device/platform/UdevNoticeWatcher.h"
 
+#include "device/LogCategories.h"
+
 #include <QAbstractEventDispatcher>
 #include <QSocketNotifier>
 
@@ -7,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
 #include <vector>
 
@@ -98,16 +101,43 @@ bool UdevNoticeWatcher::start(DeviceNoticeHandler handler) {
     stop();
     // The monitor's socket is watched by the calling thread's event loop; without one there is
     // nobody to deliver notices.
-    if (!handler || !QAbstractEventDispatcher::instance())
+    if (!handler)
         return false;
+    if (!QAbstractEventDispatcher::instance()) {
+        logFailure(lcUdev(), "start", QStringLiteral("notices"),
+                   QStringLiteral("no event loop on this thread"));
+        return false;
+    }
 
     m_udev = udev_new();
-    if (!m_udev)
+    if (!m_udev) {
+        logSystemFailure(lcUdev(), "udev_new", "", errno);
         return false;
-    m_monitor = udev_monitor_new_from_netlink(m_udev, monitorSource(m_udevControlPath));
-    if (!m_monitor ||
-        udev_monitor_filter_add_match_subsystem_devtype(m_monitor, "hidraw", nullptr) < 0 ||
-        udev_monitor_enable_receiving(m_monitor) < 0 || udev_monitor_get_fd(m_monitor) < 0) {
+    }
+    const char* source = monitorSource(m_udevControlPath);
+    m_monitor = udev_monitor_new_from_netlink(m_udev, source);
+    if (!m_monitor) {
+        logSystemFailure(lcUdev(), "udev_monitor_new_from_netlink", source, errno);
+        release();
+        return false;
+    }
+    // These answer a negative errno.
+    int result = udev_monitor_filter_add_match_subsystem_devtype(m_monitor, "hidraw", nullptr);
+    if (result < 0) {
+        logSystemFailure(lcUdev(), "udev_monitor_filter_add_match_subsystem_devtype", "hidraw",
+                         -result);
+        release();
+        return false;
+    }
+    result = udev_monitor_enable_receiving(m_monitor);
+    if (result < 0) {
+        logSystemFailure(lcUdev(), "udev_monitor_enable_receiving", source, -result);
+        release();
+        return false;
+    }
+    result = udev_monitor_get_fd(m_monitor);
+    if (result < 0) {
+        logSystemFailure(lcUdev(), "udev_monitor_get_fd", source, -result);
         release();
         return false;
     }
@@ -145,6 +175,7 @@ void UdevNoticeWatcher::receive() {
         return;
     // Everything waiting is taken before any handler runs: a handler may stop the watch.
     std::vector<DeviceNotice> notices;
+    errno = 0;
     while (udev_device* device = udev_monitor_receive_device(m_monitor)) {
         const char* action = udev_device_get_action(device);
         const char* devpath = udev_device_get_devpath(device);
@@ -153,7 +184,11 @@ void UdevNoticeWatcher::receive() {
                 notices.push_back(std::move(*made));
         }
         udev_device_unref(device);
+        errno = 0;
     }
+    // The monitor's socket is non-blocking: EAGAIN just means everything was taken.
+    if (errno != 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+        logSystemFailure(lcUdev(), "udev_monitor_receive_device", "", errno);
 
     const unsigned generation = m_generation;
     const DeviceNoticeHandler handler = m_handler;

@@ -16,17 +16,26 @@ public:
         QString Caption;
         PromptIcon Icon = PromptIcon::None;
         PromptButtons Buttons = PromptButtons::Ok;
+        QString Detail;
     };
 
     PromptAnswer Message(QWidget*, const QString& text, const QString& caption, PromptIcon icon,
                          PromptButtons buttons) override {
-        Prompts.push_back({text, caption, icon, buttons});
+        Prompts.push_back({text, caption, icon, buttons, QString()});
         if (buttons == PromptButtons::Ok)
             return PromptAnswer::Ok;
         if (Answers.empty())
             return PromptAnswer::Yes;
         PromptAnswer answer = Answers.front();
         Answers.pop_front();
+        return answer;
+    }
+
+    PromptAnswer DetailedMessage(QWidget* owner, const QString& text, const QString& caption,
+                                 PromptIcon icon, PromptButtons buttons,
+                                 const QString& detail) override {
+        const PromptAnswer answer = Message(owner, text, caption, icon, buttons);
+        Prompts.back().Detail = detail;
         return answer;
     }
 

@@ -743,6 +743,10 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ResizeTest,
 
 TEST_F(TerminalWindowTest, HelpOpensTheHelpFileOfTheWorkingDirectory) {
     openWindow(); // loading the settings made their directory the working directory
+    {
+        QFile compiled(QDir(settingsDir.path()).filePath("Wendrake Terminal Help.chm"));
+        ASSERT_TRUE(compiled.open(QIODevice::WriteOnly));
+    }
     UrlRecorder recorder;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
 
@@ -753,7 +757,21 @@ TEST_F(TerminalWindowTest, HelpOpensTheHelpFileOfTheWorkingDirectory) {
     EXPECT_EQ(QDir(QFileInfo(recorder.Urls[0].toLocalFile()).absolutePath()).canonicalPath(),
               QDir(settingsDir.path()).canonicalPath());
     EXPECT_EQ(QFileInfo(recorder.Urls[0].toLocalFile()).fileName(), "Wendrake Terminal Help.chm");
-    EXPECT_TRUE(prompts.Prompts.empty()); // a missing file is not our message
+    EXPECT_TRUE(prompts.Prompts.empty());
+}
+
+TEST_F(TerminalWindowTest, HelpWithoutACompiledFileOpensTheManualBesideTheProgram) {
+    openWindow();
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
+    window->MenuAction(Menu::Help)->trigger();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    ASSERT_EQ(recorder.Urls.size(), 1u);
+    EXPECT_EQ(recorder.Urls[0].toLocalFile(),
+              QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                              "/../share/wendrake-terminal/help/index.html"));
+    EXPECT_TRUE(QFileInfo(recorder.Urls[0].toLocalFile()).isFile());
+    EXPECT_TRUE(prompts.Prompts.empty());
 }
 
 } // namespace

@@ -446,7 +446,7 @@ TransferOutcome HidrawPlatform::Device::blockingWrite(const std::uint8_t* data,
             const int error = errno;
             if (classifyErrno(error) == IoError::Interrupted)
                 continue;
-            systemFailure("poll", device->path, error);
+            systemFailure("poll", path, error);
             return TransferOutcome::Failed;
         }
         // The cancel stays signalled until resetCancel, so a write started after it ends too.
@@ -471,7 +471,7 @@ TransferOutcome HidrawPlatform::Device::blockingWrite(const std::uint8_t* data,
         const int error = errno;
         if (classifyErrno(error) != IoError::Interrupted &&
             classifyErrno(error) != IoError::WouldBlock)
-            systemFailure("write", device->path, error);
+            systemFailure("write", path, error);
         switch (classifyErrno(error)) {
         case IoError::Interrupted:
             continue;

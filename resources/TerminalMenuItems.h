@@ -15,4 +15,17 @@ inline constexpr int About = 32779;
 inline constexpr int Help = 32780;
 inline constexpr int ClearSentTransferData = 32781;
 inline constexpr int AutoSendTransferText = 32782;
+// Beyond the original menu: find, view options, line ending and reconnect.
+inline constexpr int Find = 32790;
+inline constexpr int FindNext = 32791;
+inline constexpr int FindPrevious = 32792;
+inline constexpr int FollowNewData = 32793;
+inline constexpr int HoldWhileReading = 32794;
+inline constexpr int ShowTimestamps = 32795;
+inline constexpr int HexDumpLayout = 32796;
+inline constexpr int LineEndingNone = 32797;
+inline constexpr int LineEndingCr = 32798;
+inline constexpr int LineEndingLf = 32799;
+inline constexpr int LineEndingCrLf = 32800;
+inline constexpr int AutoReconnect = 32801;
 } // namespace TerminalMenuItem

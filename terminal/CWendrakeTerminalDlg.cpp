@@ -10,6 +10,7 @@
 #include "terminal/CProgressDlg.h"
 #include "terminal/ConnectionStatusText.h"
 #include "terminal/HelpOpener.h"
+#include "terminal/ReceiveFindBar.h"
 #include "terminal/ReceiveView.h"
 #include "terminal/TransferBox.h"
 
@@ -93,6 +94,7 @@ CWendrakeTerminalDlg::CWendrakeTerminalDlg(HidPlatform& platform, UserPrompts& p
 
     connectCommands();
     connectSession();
+    connectOptionCommands();
 
     OnInitDialog();
 }
@@ -178,7 +180,7 @@ void CWendrakeTerminalDlg::connectSession() {
             &CWendrakeTerminalDlg::showPinLevels);
     // The adapter is gone or no longer answers: disconnect without a message.
     connect(&m_session, &TerminalSession::pinPollFailed, this,
-            &CWendrakeTerminalDlg::ToggleConnection);
+            &CWendrakeTerminalDlg::onAdapterLost);
 }
 
 bool CWendrakeTerminalDlg::OnInitDialog() {
@@ -192,6 +194,9 @@ bool CWendrakeTerminalDlg::OnInitDialog() {
     m_session.LoadSettings([this](int itemId, bool checked) {
         DialogBuilder::setMenuChecked(MenuAction(itemId), checked);
     });
+    // The options kept beside the settings file.
+    m_session.LoadOptions();
+    applyOptions();
 
     // 4. No buffers yet (the session starts without them).
 
@@ -292,6 +297,7 @@ void CWendrakeTerminalDlg::OnSize() {
         DialogBuilder::fitCaption(qobject_cast<QAbstractButton*>(clear));
     }
 
+    placeFindBar();
     update();
 }
 
@@ -405,8 +411,11 @@ bool CWendrakeTerminalDlg::OnDeviceChange(std::uint32_t event, const DeviceNotic
     // The first 25 characters, case-sensitive; a shorter name never matches.
     constexpr std::size_t prefixLength = sizeof(AdapterPathPrefix) - 1;
     if (notice.Name.size() >= prefixLength &&
-        notice.Name.compare(0, prefixLength, AdapterPathPrefix) == 0)
+        notice.Name.compare(0, prefixLength, AdapterPathPrefix) == 0) {
         RefreshDeviceList();
+        if (event == DeviceArrivalEvent)
+            reconnectIfBack();
+    }
     return true;
 }
 
@@ -427,6 +436,8 @@ void CWendrakeTerminalDlg::UnregisterAdapterNotification() {
 // =============================================================================================
 
 void CWendrakeTerminalDlg::OnConnect() {
+    // The user's own connect or disconnect ends any wait for a lost adapter.
+    m_reconnectSerial.clear();
     ToggleConnection();
 }
 
@@ -441,6 +452,8 @@ void CWendrakeTerminalDlg::ToggleConnection() {
         if (result != TerminalSession::ConnectResult::Connected) {
             showError(connectErrorText(result), connectErrorDetail(result));
             m_session.Disconnect();
+        } else {
+            m_connectedSerial = AdapterList->itemText(selected);
         }
     }
     UpdateData(false);
@@ -529,6 +542,8 @@ void CWendrakeTerminalDlg::UpdateConnectionStatus() {
         }
     } else {
         StatusText = QStringLiteral("NOT CONNECTED");
+        if (!m_reconnectSerial.isEmpty())
+            StatusText += QStringLiteral("  -  Waiting for %1 to reconnect").arg(m_reconnectSerial);
         Gpio0Label = QStringLiteral("GPIO0");
         Gpio1Label = QStringLiteral("GPIO1");
         Gpio0State.clear();
@@ -580,8 +595,8 @@ void CWendrakeTerminalDlg::BlankReceiveView(bool blank) {
         ReceiveView->setBlank(blank);
 }
 
-void CWendrakeTerminalDlg::AppendReceivedText(const QByteArray& bytes) {
-    m_session.AppendReceived(bytes);
+void CWendrakeTerminalDlg::AppendReceivedText(const QByteArray& bytes, qint64 arrivalMs) {
+    m_session.AppendReceived(bytes, arrivalMs);
 }
 
 void CWendrakeTerminalDlg::OnDataFormat() {
@@ -594,6 +609,8 @@ void CWendrakeTerminalDlg::OnDataFormat() {
 }
 
 void CWendrakeTerminalDlg::OnClear() {
+    if (m_findBar)
+        m_findBar->cancel();
     m_session.ClearReceived();
     if (ReceiveView)
         ReceiveView->contentReset();
@@ -692,7 +709,10 @@ void CWendrakeTerminalDlg::OnSendData() {
         BusyCursor busy;
         SendText = box ? box->text() : QString();
         // A failed send says nothing and keeps the text, so it can be sent again.
-        const bool sent = m_session.SendText(SendText, !IsAsciiFormat());
+        const LineEnding ending = IsAsciiFormat() && !m_sendingAutomatically
+                                      ? m_session.Options().SendLineEnding
+                                      : LineEnding::None;
+        const bool sent = m_session.SendText(SendText, !IsAsciiFormat(), ending);
         if (sent && Settings().ClearSentTransferData != 0) {
             SendText.clear();
             if (box)
@@ -711,8 +731,11 @@ void CWendrakeTerminalDlg::OnTransferTextChange() {
     if (!box)
         return;
     ChangeText = box->text();
-    if (!ChangeText.isEmpty())
+    if (!ChangeText.isEmpty()) {
+        m_sendingAutomatically = true;
         OnSendData();
+        m_sendingAutomatically = false;
+    }
     box->setText(QString());
 }
 
@@ -858,4 +881,152 @@ void CWendrakeTerminalDlg::OnPinTest() {
         return;
     }
     StartPinPollTimer();
+}
+
+// =============================================================================================
+// Find, view and send options, automatic reconnect
+// =============================================================================================
+
+void CWendrakeTerminalDlg::connectOptionCommands() {
+    namespace Menu = TerminalMenuItem;
+    if (ReceiveView) {
+        m_findBar = new ReceiveFindBar(ReceiveView, this);
+        placeFindBar();
+    }
+    const auto onMenu = [this](int id, auto handler, const QKeySequence& shortcut = {}) {
+        if (QAction* action = MenuAction(id)) {
+            connect(action, &QAction::triggered, this, handler);
+            if (!shortcut.isEmpty())
+                action->setShortcut(shortcut);
+        }
+    };
+    onMenu(Menu::Find, &CWendrakeTerminalDlg::OnFind, QKeySequence(Qt::CTRL | Qt::Key_F));
+    onMenu(Menu::FindNext, &CWendrakeTerminalDlg::OnFindNext, QKeySequence(Qt::Key_F3));
+    onMenu(Menu::FindPrevious, &CWendrakeTerminalDlg::OnFindPrevious,
+           QKeySequence(Qt::SHIFT | Qt::Key_F3));
+    onMenu(Menu::FollowNewData, &CWendrakeTerminalDlg::OnFollowNewData);
+    onMenu(Menu::HoldWhileReading, &CWendrakeTerminalDlg::OnHoldWhileReading);
+    onMenu(Menu::ShowTimestamps, &CWendrakeTerminalDlg::OnShowTimestamps);
+    onMenu(Menu::HexDumpLayout, &CWendrakeTerminalDlg::OnHexDumpLayout);
+    onMenu(Menu::AutoReconnect, &CWendrakeTerminalDlg::OnAutoReconnect);
+    const std::pair<int, LineEnding> endings[] = {
+        {Menu::LineEndingNone, LineEnding::None},
+        {Menu::LineEndingCr, LineEnding::Cr},
+        {Menu::LineEndingLf, LineEnding::Lf},
+        {Menu::LineEndingCrLf, LineEnding::CrLf},
+    };
+    for (const auto& [id, ending] : endings)
+        if (QAction* action = MenuAction(id))
+            connect(action, &QAction::triggered, this, [this, e = ending] { OnLineEnding(e); });
+}
+
+// Check marks and the view follow the options record.
+void CWendrakeTerminalDlg::applyOptions() {
+    namespace Menu = TerminalMenuItem;
+    const TerminalOptions& o = m_session.Options();
+    const auto mark = [this](int id, bool on) {
+        DialogBuilder::setMenuChecked(MenuAction(id), on);
+    };
+    mark(Menu::FollowNewData, o.FollowNewData);
+    mark(Menu::HoldWhileReading, o.HoldWhileReading);
+    mark(Menu::ShowTimestamps, o.ShowTimestamps);
+    mark(Menu::HexDumpLayout, o.HexDumpLayout);
+    mark(Menu::AutoReconnect, o.AutoReconnect);
+    mark(Menu::LineEndingNone, o.SendLineEnding == LineEnding::None);
+    mark(Menu::LineEndingCr, o.SendLineEnding == LineEnding::Cr);
+    mark(Menu::LineEndingLf, o.SendLineEnding == LineEnding::Lf);
+    mark(Menu::LineEndingCrLf, o.SendLineEnding == LineEnding::CrLf);
+    if (ReceiveView) {
+        ReceiveView->setFollow(o.FollowNewData, o.HoldWhileReading);
+        ReceiveView->setTimestamps(o.ShowTimestamps);
+        ReceiveView->setHexDump(o.HexDumpLayout);
+    }
+    if (!o.AutoReconnect && !m_reconnectSerial.isEmpty()) {
+        m_reconnectSerial.clear();
+        UpdateConnectionStatus();
+    }
+}
+
+// Every change is kept at once; a file that cannot be written is silent, like the settings.
+void CWendrakeTerminalDlg::toggleOption(bool& option) {
+    option = !option;
+    applyOptions();
+    m_session.SaveOptions();
+}
+
+void CWendrakeTerminalDlg::OnFollowNewData() {
+    toggleOption(m_session.Options().FollowNewData);
+}
+
+void CWendrakeTerminalDlg::OnHoldWhileReading() {
+    toggleOption(m_session.Options().HoldWhileReading);
+}
+
+void CWendrakeTerminalDlg::OnShowTimestamps() {
+    toggleOption(m_session.Options().ShowTimestamps);
+}
+
+void CWendrakeTerminalDlg::OnHexDumpLayout() {
+    toggleOption(m_session.Options().HexDumpLayout);
+}
+
+void CWendrakeTerminalDlg::OnAutoReconnect() {
+    toggleOption(m_session.Options().AutoReconnect);
+}
+
+void CWendrakeTerminalDlg::OnLineEnding(LineEnding ending) {
+    m_session.Options().SendLineEnding = ending;
+    applyOptions();
+    m_session.SaveOptions();
+}
+
+void CWendrakeTerminalDlg::OnFind() {
+    if (m_findBar)
+        m_findBar->open();
+}
+
+void CWendrakeTerminalDlg::OnFindNext() {
+    if (m_findBar)
+        m_findBar->findNext();
+}
+
+void CWendrakeTerminalDlg::OnFindPrevious() {
+    if (m_findBar)
+        m_findBar->findPrevious();
+}
+
+// Over the top right corner of the receive view.
+void CWendrakeTerminalDlg::placeFindBar() {
+    if (!m_findBar || !ReceiveView)
+        return;
+    const QRect view = ReceiveView->geometry();
+    const QSize size = m_findBar->sizeHint();
+    const int width = std::min(size.width(), view.width());
+    m_findBar->setGeometry(view.right() - width - 16, view.top() + 1, width, size.height());
+    m_findBar->raise();
+}
+
+void CWendrakeTerminalDlg::onAdapterLost() {
+    const QString serial = m_connectedSerial;
+    if (m_session.Options().AutoReconnect && !serial.isEmpty())
+        m_reconnectSerial = serial;
+    ToggleConnection();
+}
+
+// An adapter arrived: if it is the one that was lost, connect to it again, the whole sequence.
+void CWendrakeTerminalDlg::reconnectIfBack() {
+    if (m_reconnectSerial.isEmpty() || m_session.IsConnected())
+        return;
+    const int index = AdapterList->findText(m_reconnectSerial, Qt::MatchExactly);
+    if (index < 0)
+        return;
+    const QString serial = m_reconnectSerial;
+    m_reconnectSerial.clear();
+    AdapterList->setCurrentIndex(index);
+    ToggleConnection();
+    if (!m_session.IsConnected() && m_session.Options().AutoReconnect) {
+        // Not this time (the error was shown): wait for its next arrival.
+        m_reconnectSerial = serial;
+        UpdateConnectionStatus();
+    }
 }

@@ -22,6 +22,7 @@ class QComboBox;
 class QMenuBar;
 class QPlainTextEdit;
 class DialogBuilder;
+class ReceiveFindBar;
 class ReceiveView;
 class TransferBox;
 
@@ -46,6 +47,9 @@ public:
     CWendrakeTerminalDlg& operator=(const CWendrakeTerminalDlg&) = delete;
 
     TerminalSession& Session() { return m_session; }
+    ReceiveFindBar* FindBar() const { return m_findBar; }
+    // The adapter that was lost and is waited for (automatic reconnect); empty when none.
+    QString ReconnectSerial() const { return m_reconnectSerial; }
     CWendrake& Adapter() { return m_adapter; }
     TerminalSettings& Settings() { return m_session.Settings(); }
     UserPrompts& Prompts() { return m_prompts; }
@@ -80,7 +84,7 @@ public:
     // The caret goes here after a format switch (or to the end of a shorter text).
     static constexpr qint64 FormatSwitchCaret = 65535;
     // One read of the receive thread, on the window's thread: capture file, stored texts, view.
-    void AppendReceivedText(const QByteArray& bytes);
+    void AppendReceivedText(const QByteArray& bytes, qint64 arrivalMs = -1);
     void ToggleCapture();
     QByteArray AsciiText() const { return m_session.Received().asciiText(); }
     QByteArray HexText() const { return m_session.Received().hexText(); }
@@ -121,6 +125,17 @@ public slots:
     void OnSettings();
     void OnPinTest();
 
+    // ---- Find, view and send options ----
+    void OnFind();
+    void OnFindNext();
+    void OnFindPrevious();
+    void OnFollowNewData();
+    void OnHoldWhileReading();
+    void OnShowTimestamps();
+    void OnHexDumpLayout();
+    void OnLineEnding(LineEnding ending);
+    void OnAutoReconnect();
+
 public:
     void done(int result) override;
 
@@ -139,6 +154,13 @@ private:
     void installCustomWidgets(DialogBuilder& builder);
     void connectCommands();
     void connectSession();
+    void connectOptionCommands();
+    void applyOptions();
+    void toggleOption(bool& option);
+    void placeFindBar();
+    // The pin poll found the adapter gone: disconnect, and wait for it when asked to.
+    void onAdapterLost();
+    void reconnectIfBack();
     void showConnectionState(bool connected);
     void showPinLevels(std::uint8_t latch);
     void showError(const QString& text, const QString& detail = QString());
@@ -152,6 +174,11 @@ private:
     UserPrompts& m_prompts;
     CWendrake m_adapter;
     TerminalSession m_session;
+    ReceiveFindBar* m_findBar = nullptr;
+    QString m_connectedSerial;
+    QString m_reconnectSerial;
+    // OnSendData runs for a change of the box (automatic send): no line ending then.
+    bool m_sendingAutomatically = false;
     QIcon m_appIcon;
     QMenuBar* m_menuBar = nullptr;
 

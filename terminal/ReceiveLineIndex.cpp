@@ -190,3 +190,40 @@ qint64 ReceiveLineIndex::byteOfColumn(const ReceivedText& text, qint64 line, qin
     }
     return m_indexedEnd;
 }
+
+qint64 ReceiveLineIndex::positionOfByte(const ReceivedText& text, qint64 byte) const {
+    byte = std::clamp(byte, m_startByte, m_indexedEnd);
+    auto group = std::upper_bound(m_groups.begin(), m_groups.end(), byte,
+                                  [](qint64 b, const Group& g) { return b < g.startByte; });
+    const qint64 g = std::max<qint64>(0, (group - m_groups.begin()) - 1);
+    qint64 line = g * GroupLines;
+    qint64 start = m_groups[std::size_t(g)].startByte;
+    qint64 position = m_groups[std::size_t(g)].startPosition;
+    while (line < m_lineCount - 1) {
+        const qint64 next = nextLineStart(text, line, start);
+        if (byte < next)
+            break;
+        position += lineLength(line) + 1;
+        start = next;
+        ++line;
+    }
+    // Visible characters between the line's start and the byte; long lines start at a mark.
+    qint64 from = start;
+    qint64 visible = 0;
+    if (lineLength(line) >= MarkEvery) {
+        const auto& marks = m_longLines.at(line).marks;
+        auto after = std::upper_bound(marks.begin(), marks.end(), byte);
+        if (after != marks.begin()) {
+            from = *std::prev(after);
+            visible = (after - marks.begin()) * MarkEvery;
+        }
+    }
+    for (qint64 b = from; b < byte; ++b) {
+        const char c = text.at(b);
+        if (c == '\n')
+            break;
+        if (!isHidden(c))
+            ++visible;
+    }
+    return position + std::min(visible, lineLength(line));
+}

@@ -39,6 +39,8 @@ public:
     qint64 lineOfPosition(qint64 position) const;
     // Offset of the visible character at column of the line (its LF or the end past the last).
     qint64 byteOfColumn(const ReceivedText& text, qint64 line, qint64 column) const;
+    // Display position of the stored byte at an offset (a hidden byte: of the next visible one).
+    qint64 positionOfByte(const ReceivedText& text, qint64 byte) const;
 
     qint64 rowsOf(qint64 length) const {
         return length == 0 ? 1 : (length + m_width - 1) / m_width;

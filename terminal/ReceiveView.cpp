@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
@@ -25,6 +26,12 @@ constexpr int Margin = 2;
 constexpr int FrameMs = 16;
 // Double-click looks this far either side for the ends of a word.
 constexpr qint64 WordReach = 256;
+// "HH:mm:ss.zzz" and a blank cell.
+constexpr int TimestampCells = 13;
+// Dump rows: "00000000  " before the hex groups, 16 groups, one blank, 16 characters.
+constexpr int DumpOffsetCells = 10;
+constexpr qint64 DumpBytesPerRow = 16;
+constexpr int DumpCharsColumn = 3 * DumpBytesPerRow + 1;
 
 // Control characters have no glyph of the cell's width: they show as a blank cell.
 QChar shownChar(char c) {
@@ -69,15 +76,91 @@ void ReceiveView::setFormat(Format format) {
 void ReceiveView::contentAppended() {
     if (!m_text)
         return;
+    const bool follow = followsNow();
     const qint64 asciiStart = m_index.startByte();
     m_index.extend(*m_text);
     if (m_index.startByte() != asciiStart && m_format == Format::Ascii)
         m_resetPending = true;
-    const qint64 end = textLength();
-    setCaretInternal(end, end, true);
+    if (follow) {
+        const qint64 end = textLength();
+        setCaretInternal(end, end, true);
+        return;
+    }
+    // Held: caret, selection and scroll position stay where the user has them.
+    setCaretInternal(m_anchor, m_caret, false);
+    m_newDataBelow = true;
+    scheduleFrame();
+}
+
+bool ReceiveView::followsNow() const {
+    if (!m_follow)
+        return false;
+    if (!m_hold)
+        return true;
+    const QScrollBar* bar = verticalScrollBar();
+    return !hasSelection() && bar->value() >= bar->maximum();
+}
+
+bool ReceiveView::endVisible() const {
+    return firstVisibleRow() + visibleRowCount() >= rowCount();
+}
+
+void ReceiveView::setFollow(bool follow, bool holdWhileReading) {
+    m_follow = follow;
+    m_hold = holdWhileReading;
+}
+
+void ReceiveView::setTimestamps(bool on) {
+    if (on == m_timestamps)
+        return;
+    m_timestamps = on;
+    relayout();
+}
+
+void ReceiveView::setHexDump(bool on) {
+    if (on == m_hexDump)
+        return;
+    m_hexDump = on;
+    relayout();
+}
+
+// The cells of a row changed: wrap again, keep the caret in sight.
+void ReceiveView::relayout() {
+    m_index.setWrapWidth(columns());
+    m_scrollToCaret = true;
+    updateScrollBar();
+    scheduleFrame();
+    viewport()->update();
+}
+
+qint64 ReceiveView::positionOfByte(qint64 byte) const {
+    if (m_blank || !m_text)
+        return 0;
+    if (m_format == Format::Hex)
+        return std::clamp<qint64>(3 * byte, 0, textLength());
+    return m_index.positionOfByte(*m_text, byte);
+}
+
+qint64 ReceiveView::byteOfPosition(qint64 position) const {
+    if (m_blank || !m_text)
+        return 0;
+    position = std::clamp<qint64>(position, 0, textLength());
+    if (m_format == Format::Hex)
+        return position / 3;
+    const qint64 line = m_index.lineOfPosition(position);
+    return m_index.byteOfColumn(*m_text, line, position - m_index.lineStartPosition(line));
+}
+
+void ReceiveView::showMatch(qint64 firstByte, qint64 endByte) {
+    const qint64 from = positionOfByte(firstByte);
+    // In hex the match ends after its last digits, not after the space that follows them.
+    const qint64 to = m_format == Format::Hex ? std::max(from, positionOfByte(endByte) - 1)
+                                              : positionOfByte(endByte);
+    setSelection(from, to);
 }
 
 void ReceiveView::contentReset() {
+    m_newDataBelow = false;
     m_index.reset(m_text ? m_text->asciiStart() : 0);
     if (m_text)
         m_index.extend(*m_text);
@@ -200,8 +283,20 @@ void ReceiveView::updateMetrics() {
     viewport()->update();
 }
 
-int ReceiveView::columns() const {
+int ReceiveView::totalCells() const {
     return std::max(1, (viewport()->width() - 2 * Margin) / m_cellWidth);
+}
+
+int ReceiveView::gutterCells() const {
+    return m_timestamps ? TimestampCells : 0;
+}
+
+int ReceiveView::textCellOffset() const {
+    return gutterCells() + (dumpActive() ? DumpOffsetCells : 0);
+}
+
+int ReceiveView::columns() const {
+    return std::max(1, totalCells() - gutterCells());
 }
 
 int ReceiveView::visibleRowCount() const {
@@ -209,6 +304,8 @@ int ReceiveView::visibleRowCount() const {
 }
 
 qint64 ReceiveView::bytesPerHexRow() const {
+    if (dumpActive())
+        return DumpBytesPerRow;
     // A group's trailing space may hang past the edge, as word wrapping would allow.
     return std::max(1, (columns() + 1) / 3);
 }
@@ -328,15 +425,21 @@ QString ReceiveView::rowText(qint64 row) const {
 qint64 ReceiveView::positionAt(const QPoint& point) const {
     const qint64 row =
         firstVisibleRow() + qint64(std::floor(double(point.y() - Margin) / m_lineHeight));
-    const qint64 column = std::lround(double(point.x() - Margin) / m_cellWidth);
-    return positionOfRowColumn(row, column);
+    const double cell = double(point.x() - Margin) / m_cellWidth - textCellOffset();
+    if (dumpActive() && cell >= DumpCharsColumn - 1) {
+        // In the characters: the position before that byte's digits.
+        const qint64 index =
+            std::clamp<qint64>(qint64(std::floor(cell - DumpCharsColumn)), 0, DumpBytesPerRow - 1);
+        return positionOfRowColumn(row, 3 * index);
+    }
+    return positionOfRowColumn(row, std::lround(cell));
 }
 
 QRect ReceiveView::positionRect(qint64 position) const {
     const qint64 row = rowOfPosition(position);
     const qint64 column = position - rowStartPosition(row);
     const qint64 y = Margin + (row - firstVisibleRow()) * m_lineHeight;
-    return QRect(int(Margin + column * m_cellWidth),
+    return QRect(int(Margin + (textCellOffset() + column) * m_cellWidth),
                  int(std::clamp<qint64>(y, INT_MIN / 2, INT_MAX / 2)), m_cellWidth, m_lineHeight);
 }
 
@@ -380,6 +483,8 @@ void ReceiveView::onFrame() {
         m_scrollToCaret = false;
         ensureCaretVisible();
     }
+    if (m_newDataBelow && endVisible())
+        m_newDataBelow = false;
     notifyAccessibility();
     viewport()->update();
 }
@@ -409,6 +514,54 @@ void ReceiveView::notifyAccessibility() {
 
 // --- events ------------------------------------------------------------------------------------
 
+QString ReceiveView::gutterText(qint64 row) const {
+    if (!m_timestamps || m_blank || !m_text)
+        return {};
+    qint64 byte = -1;
+    if (m_format == Format::Hex) {
+        byte = row * bytesPerHexRow();
+    } else {
+        const auto [line, rowInLine] = m_index.lineOfRow(row);
+        if (rowInLine != 0)
+            return {};
+        byte = m_index.lineStartByte(*m_text, line);
+    }
+    if (byte < 0 || byte >= m_index.indexedEnd())
+        return {};
+    const qint64 ms = m_text->arrivalTime(byte);
+    if (ms < 0)
+        return {};
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss.zzz"));
+}
+
+QString ReceiveView::dumpOffsetText(qint64 row) const {
+    return QString::number(row * DumpBytesPerRow, 16).toUpper().rightJustified(8, QLatin1Char('0'));
+}
+
+QString ReceiveView::dumpCharsText(qint64 row) const {
+    const qint64 first = row * DumpBytesPerRow;
+    const QByteArray bytes =
+        m_text->bytes(first, std::min(m_index.indexedEnd(), first + DumpBytesPerRow));
+    QString out;
+    out.reserve(bytes.size());
+    for (char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        out.append(u >= 0x20 && u < 0x7F ? QChar(u) : QLatin1Char('.'));
+    }
+    return out;
+}
+
+QString ReceiveView::shownRowText(qint64 row) const {
+    QString out;
+    if (m_timestamps)
+        out = gutterText(row).leftJustified(TimestampCells, QLatin1Char(' '));
+    const QString text = rowText(row);
+    if (!dumpActive() || m_blank || !m_text || text.isEmpty())
+        return out + text;
+    return out + dumpOffsetText(row) + QStringLiteral("  ") +
+           text.leftJustified(DumpCharsColumn, QLatin1Char(' ')) + dumpCharsText(row);
+}
+
 void ReceiveView::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
     const QPalette& pal = palette();
@@ -418,17 +571,40 @@ void ReceiveView::paintEvent(QPaintEvent*) {
     const std::vector<Row> rows = layoutRows(top, visibleRowCount() + 1);
     const qint64 selStart = selectionStart();
     const qint64 selEnd = selectionEnd();
+    const bool dump = dumpActive() && !m_blank && m_text;
+    const int textX = Margin + textCellOffset() * m_cellWidth;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Row& row = rows[i];
+        const qint64 rowNumber = top + qint64(i);
         const int y = Margin + int(i) * m_lineHeight;
         const qint64 from = std::max(selStart, row.startPosition) - row.startPosition;
         const qint64 to = std::min(selEnd, row.startPosition + row.text.size()) - row.startPosition;
         const qsizetype length = row.text.size();
         const qsizetype a = qsizetype(std::clamp<qint64>(from, 0, length));
         const qsizetype b = qsizetype(std::clamp<qint64>(to, a, length));
+        if (m_timestamps) {
+            painter.setPen(pal.color(QPalette::PlaceholderText));
+            painter.drawText(QPoint(Margin, y + m_ascent), gutterText(rowNumber));
+        }
+        if (dump && length > 0) {
+            painter.setPen(pal.color(QPalette::PlaceholderText));
+            painter.drawText(QPoint(Margin + gutterCells() * m_cellWidth, y + m_ascent),
+                             dumpOffsetText(rowNumber));
+            // The characters of the selected bytes are marked too.
+            const int charsX = textX + DumpCharsColumn * m_cellWidth;
+            if (b > a) {
+                const int c0 = int(a / 3);
+                const int c1 = int((b + 2) / 3);
+                painter.fillRect(
+                    QRect(charsX + c0 * m_cellWidth, y, (c1 - c0) * m_cellWidth, m_lineHeight),
+                    pal.brush(QPalette::Highlight));
+            }
+            painter.setPen(pal.color(QPalette::Text));
+            painter.drawText(QPoint(charsX, y + m_ascent), dumpCharsText(rowNumber));
+        }
         if (b > a)
             painter.fillRect(
-                QRect(Margin + int(a) * m_cellWidth, y, int(b - a) * m_cellWidth, m_lineHeight),
+                QRect(textX + int(a) * m_cellWidth, y, int(b - a) * m_cellWidth, m_lineHeight),
                 pal.brush(QPalette::Highlight));
         // Up to three runs: before, inside and after the selection.
         const qsizetype cuts[] = {0, a, b, length};
@@ -436,13 +612,22 @@ void ReceiveView::paintEvent(QPaintEvent*) {
             if (cuts[k + 1] <= cuts[k])
                 continue;
             painter.setPen(pal.color(k == 1 ? QPalette::HighlightedText : QPalette::Text));
-            painter.drawText(QPoint(Margin + int(cuts[k]) * m_cellWidth, y + m_ascent),
+            painter.drawText(QPoint(textX + int(cuts[k]) * m_cellWidth, y + m_ascent),
                              row.text.mid(cuts[k], cuts[k + 1] - cuts[k]));
         }
     }
     if (hasFocus() && !m_blank && !hasSelection()) {
         const QRect caret = positionRect(m_caret);
         painter.fillRect(QRect(caret.x(), caret.y(), 1, caret.height()), pal.brush(QPalette::Text));
+    }
+    if (m_newDataBelow) {
+        // The view is held: a band at its foot says that more has arrived below.
+        const QString note = tr("New data below (Ctrl+End)");
+        const int h = m_lineHeight + 2;
+        const QRect band(0, viewport()->height() - h, viewport()->width(), h);
+        painter.fillRect(band, pal.brush(QPalette::ToolTipBase));
+        painter.setPen(pal.color(QPalette::ToolTipText));
+        painter.drawText(band, Qt::AlignCenter, note);
     }
 }
 
@@ -711,5 +896,7 @@ void ReceiveView::focusOutEvent(QFocusEvent* event) {
 }
 
 void ReceiveView::scrollContentsBy(int, int) {
+    if (m_newDataBelow && endVisible())
+        m_newDataBelow = false;
     viewport()->update();
 }

@@ -26,6 +26,28 @@ public:
     const ReceivedText* source() const { return m_text; }
 
     Format format() const { return m_format; }
+
+    // Options of the view. Follow (the default): every append puts the caret at the end and
+    // scrolls there. Without it, or with hold while the user has a selection or has scrolled
+    // up, an append moves nothing and a marker says that new data is below.
+    void setFollow(bool follow, bool holdWhileReading);
+    bool newDataBelow() const { return m_newDataBelow; }
+    // Arrival time of each line's first byte in a column beside it (display only: text,
+    // selection and copy are without it).
+    void setTimestamps(bool on);
+    bool timestamps() const { return m_timestamps; }
+    // Hex Format as dump rows: offset, 16 bytes, their printable characters. The view's text
+    // and positions stay those of the hex text.
+    void setHexDump(bool on);
+    bool hexDump() const { return m_hexDump; }
+
+    // Stored bytes and view positions of the current form.
+    qint64 positionOfByte(qint64 byte) const;
+    qint64 byteOfPosition(qint64 position) const;
+    // Selects the bytes [firstByte, endByte) as shown now and scrolls to them.
+    void showMatch(qint64 firstByte, qint64 endByte);
+    // Everything a row shows: time column, dump offset and characters included.
+    QString shownRowText(qint64 row) const;
     // Shows the whole stored text in the other form; the caret goes to the start.
     void setFormat(Format format);
     // After bytes were appended to the source: caret at the end with an empty selection, and
@@ -108,11 +130,26 @@ private:
     qint64 positionOfRowColumn(qint64 row, qint64 column) const;
     std::vector<Row> layoutRows(qint64 firstRow, qint64 count) const;
     void notifyAccessibility();
+    bool followsNow() const;
+    bool endVisible() const;
+    bool dumpActive() const { return m_hexDump && m_format == Format::Hex; }
+    int totalCells() const;
+    int gutterCells() const;
+    int textCellOffset() const;
+    QString gutterText(qint64 row) const;
+    QString dumpOffsetText(qint64 row) const;
+    QString dumpCharsText(qint64 row) const;
+    void relayout();
 
     const ReceivedText* m_text = nullptr;
     ReceiveLineIndex m_index;
     Format m_format = Format::Ascii;
     bool m_blank = false;
+    bool m_follow = true;
+    bool m_hold = false;
+    bool m_newDataBelow = false;
+    bool m_timestamps = false;
+    bool m_hexDump = false;
     qint64 m_anchor = 0;
     qint64 m_caret = 0;
     // Column that Up and Down keep to across short rows; -1 after any other move.

@@ -39,8 +39,17 @@ QByteArray ReceivedText::hexChunk(QByteArrayView bytes) {
     return hex;
 }
 
-bool ReceivedText::append(QByteArrayView bytes) {
+bool ReceivedText::append(QByteArrayView bytes, qint64 arrivalMs) {
     const qint64 start = m_size;
+    if (!bytes.isEmpty()) {
+        if (arrivalMs < 0)
+            m_arrivals.push_back({start, -1});
+        else if (m_arrivals.empty() || m_arrivals.back().ms != arrivalMs)
+            m_arrivals.push_back({start, arrivalMs});
+        if (m_arrivals.size() >= 2 && m_arrivals.back().ms < 0 &&
+            m_arrivals[m_arrivals.size() - 2].ms < 0)
+            m_arrivals.pop_back();
+    }
     const char* data = bytes.data();
     qint64 left = bytes.size();
     while (left > 0) {
@@ -74,6 +83,8 @@ void ReceivedText::clear() {
         }
     }
     m_blocks.clear();
+    m_arrivals.clear();
+    m_arrivals.shrink_to_fit();
     m_size = 0;
     m_asciiStart = 0;
 }
@@ -96,6 +107,14 @@ qint64 ReceivedText::indexOf(char c, qint64 from, qint64 to) const {
         from += n;
     }
     return -1;
+}
+
+qint64 ReceivedText::arrivalTime(qint64 offset) const {
+    if (offset < 0 || offset >= m_size)
+        return -1;
+    auto after = std::upper_bound(m_arrivals.begin(), m_arrivals.end(), offset,
+                                  [](qint64 o, const Arrival& a) { return o < a.offset; });
+    return after == m_arrivals.begin() ? -1 : std::prev(after)->ms;
 }
 
 QByteArray ReceivedText::bytes(qint64 from, qint64 to) const {

@@ -37,7 +37,9 @@ public:
 
     // Appends one batch. Answers true when the batch held a form feed, that is when AsciiText
     // started afresh after the last one.
-    bool append(QByteArrayView bytes);
+    // arrivalMs: local time the bytes arrived, ms since the epoch; -1 when not known. Times are
+    // kept beside the bytes, for display only: no text made from the bytes carries them.
+    bool append(QByteArrayView bytes, qint64 arrivalMs = -1);
     void clear();
 
     qint64 byteCount() const { return m_size; }
@@ -54,6 +56,9 @@ public:
     // First offset in [from, to) holding c, or -1.
     qint64 indexOf(char c, qint64 from, qint64 to) const;
 
+    // Arrival time of the byte at an offset, or -1 when none was given for it.
+    qint64 arrivalTime(qint64 offset) const;
+
     QByteArray bytes(qint64 from, qint64 to) const;
     QByteArray asciiText() const { return bytes(m_asciiStart, m_size); }
     QByteArray hexText() const;
@@ -67,7 +72,15 @@ public:
 private:
     Snapshot snapshot(qint64 begin, qint64 end, bool hex) const;
 
+    struct Arrival {
+        qint64 offset;
+        qint64 ms;
+    };
+
     std::vector<std::shared_ptr<char[]>> m_blocks;
+    // One entry per millisecond in which bytes arrived, at most, so the times cost little even
+    // at a report a millisecond.
+    std::vector<Arrival> m_arrivals;
     qint64 m_size = 0;
     qint64 m_asciiStart = 0;
 };

@@ -2,6 +2,8 @@
 
 #include "terminal/HexTextParser.h"
 
+#include <QDateTime>
+
 #include <chrono>
 #include <new>
 #include <thread>
@@ -35,6 +37,14 @@ void TerminalSession::LoadSettings(const SettingsFile::MenuCheck& setMenuCheck) 
 
 void TerminalSession::SaveSettings() {
     m_settingsFile.SaveSettings(m_settings);
+}
+
+void TerminalSession::LoadOptions() {
+    m_options = OptionsFile::Load(m_settingsFile.Directory());
+}
+
+bool TerminalSession::SaveOptions() {
+    return OptionsFile::Save(m_settingsFile.Directory(), m_options);
 }
 
 void TerminalSession::StoreAdapterSettings() {
@@ -171,7 +181,6 @@ void TerminalSession::PollPins() {
 // =============================================================================================
 
 void TerminalSession::AppendReceived(const QByteArray& bytes, qint64 arrivalMs) {
-    Q_UNUSED(arrivalMs);
     // 1. Capture first, in its form; a failed write ends the capture, the data stays.
     bool captureFailed = false;
     if (m_captureFile.isOpen()) {
@@ -179,7 +188,7 @@ void TerminalSession::AppendReceived(const QByteArray& bytes, qint64 arrivalMs) 
         captureFailed = !m_captureFile.write(chunk.constData(), chunk.size());
     }
     // 2, 3. Both stored texts; a form feed anywhere in the read starts the ASCII text afresh.
-    m_received.append(bytes);
+    m_received.append(bytes, arrivalMs < 0 ? QDateTime::currentMSecsSinceEpoch() : arrivalMs);
     emit receivedAppended();
     // Reported last: the window's message box lets later reads in, and a disconnect may stop
     // the receive thread, and this read must be in place before either.
@@ -213,11 +222,27 @@ TerminalSession::SaveResult TerminalSession::SaveText(const QString& path,
 // Sending, pins and FIFO
 // =============================================================================================
 
-bool TerminalSession::SendText(const QString& text, bool hex) {
+QByteArray TerminalSession::LineEndingBytes(LineEnding ending) {
+    switch (ending) {
+    case LineEnding::Cr:
+        return QByteArray("\r");
+    case LineEnding::Lf:
+        return QByteArray("\n");
+    case LineEnding::CrLf:
+        return QByteArray("\r\n");
+    case LineEnding::None:
+        break;
+    }
+    return {};
+}
+
+bool TerminalSession::SendText(const QString& text, bool hex, LineEnding ending) {
     try {
         QByteArray bytes = HexTextParser::TextToLatin1(text);
         if (hex)
             bytes = HexTextParser::ParseHexText(std::move(bytes));
+        else
+            bytes += LineEndingBytes(ending);
         // Each report waits a bounded time; a stalled adapter fails the send instead of
         // holding the window.
         return bytes.size() <= qsizetype(UINT32_MAX) &&

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "config/OptionsFile.h"
 #include "config/SettingsFile.h"
+#include "config/TerminalOptions.h"
 #include "config/TerminalSettings.h"
 #include "device/CWendrake.h"
 #include "device/WendrakeTypes.h"
@@ -62,6 +64,10 @@ public:
     SettingsFile& SettingsStore() { return m_settingsFile; }
     void LoadSettings(const SettingsFile::MenuCheck& setMenuCheck);
     void SaveSettings();
+    // The options file beside the settings file (same folder, whichever place that is).
+    TerminalOptions& Options() { return m_options; }
+    void LoadOptions();
+    bool SaveOptions();
     // After the settings dialog: what the adapter really took goes into the record (a failed
     // read leaves the dialog's values), then the record is saved.
     void StoreAdapterSettings();
@@ -107,7 +113,9 @@ public:
     // ---- Sending ----
     // The transfer box's text as bytes (hex: parsed as byte tokens), written with the typed
     // send's bounded wait. False when anything was not sent.
-    bool SendText(const QString& text, bool hex);
+    // In ASCII Format the line ending given goes after the text, also after an empty one.
+    bool SendText(const QString& text, bool hex, LineEnding ending = LineEnding::None);
+    static QByteArray LineEndingBytes(LineEnding ending);
     FileSender& FileTransfer() { return m_fileSender; }
 
     // ---- Pins and FIFO ----
@@ -140,6 +148,7 @@ private:
     SettingsFile m_settingsFile;
     WendrakeStatus m_lastConnectStatus = WendrakeOk;
     TerminalSettings m_settings;
+    TerminalOptions m_options;
 
     // The adapter's own UART configuration as found at connect; written back only if it was
     // read, so a failed read never pushes made-up values to the adapter.

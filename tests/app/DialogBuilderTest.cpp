@@ -274,7 +274,7 @@ TEST(DialogBuilderTest, MenuItemsAreReachableByIdWithTheirTextsAndMarks) {
     QWidget owner;
     QMenuBar* bar = DialogBuilder::buildMenuBar(TerminalMenu(), &owner);
 
-    const std::vector<QString> titles = {"&Terminal", "W&endrake", "&Help"};
+    const std::vector<QString> titles = {"&Terminal", "&View", "W&endrake", "&Help"};
     std::vector<QString> shown;
     for (QAction* action : bar->actions())
         shown.push_back(action->text());
@@ -293,6 +293,18 @@ TEST(DialogBuilderTest, MenuItemsAreReachableByIdWithTheirTextsAndMarks) {
         {32776, "&Settings...", false},
         {32780, "&Help...", false},
         {32779, "About...", false},
+        {32797, "Line Ending: &None", true},
+        {32798, "Line Ending: C&R", false},
+        {32799, "Line Ending: &LF", false},
+        {32800, "Line Ending: CR L&F", false},
+        {32801, "Automatically &Reconnect", false},
+        {32790, "&Find...", false},
+        {32791, "Find &Next", false},
+        {32792, "Find &Previous", false},
+        {32793, "&Follow New Data", true},
+        {32794, "&Hold While Selecting or Scrolled Up", false},
+        {32795, "Show &Timestamps", false},
+        {32796, "Hex &Dump Layout", false},
     };
     for (const MenuItemCase& item : items) {
         QAction* action = DialogBuilder::menuAction(&owner, item.id);
@@ -306,8 +318,8 @@ TEST(DialogBuilderTest, MenuItemsAreReachableByIdWithTheirTextsAndMarks) {
 
     // Separators sit where the menu has them.
     const QList<QAction*> terminal = bar->actions()[0]->menu()->actions();
-    ASSERT_EQ(terminal.size(), 9);
-    for (int i : {1, 4, 7})
+    ASSERT_EQ(terminal.size(), 16);
+    for (int i : {1, 4, 9, 11, 14})
         EXPECT_TRUE(terminal[i]->isSeparator()) << i;
 }
 

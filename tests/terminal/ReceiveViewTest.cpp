@@ -4,6 +4,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QDateTime>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -359,4 +360,122 @@ TEST_F(ReceiveViewTest, HomeAndEndInHexRows) {
     EXPECT_EQ(view.caretPosition(), 11) << "after the last digits, before the trailing space";
     QTest::keyClick(&view, Qt::Key_Home, Qt::ShiftModifier);
     EXPECT_EQ(view.selectedText(), "41 42 43 44");
+}
+
+TEST_F(ReceiveViewTest, FollowOrHoldWhenDataArrives) {
+    enum class User { Nothing, Selects, ScrollsUp };
+    struct Case {
+        const char* name;
+        bool follow, hold;
+        User user;
+        bool held;
+    };
+    const Case cases[] = {
+        {"follow (default), nothing held", true, false, User::Nothing, false},
+        {"follow, a selection is ended", true, false, User::Selects, false},
+        {"follow, scrolled up is brought back", true, false, User::ScrollsUp, false},
+        {"hold option, nothing held: still follows", true, true, User::Nothing, false},
+        {"hold option keeps a selection", true, true, User::Selects, true},
+        {"hold option keeps the view scrolled up", true, true, User::ScrollsUp, true},
+        {"follow off holds even without a selection", false, false, User::Nothing, true},
+    };
+    std::string lines;
+    for (int i = 0; i < 200; ++i)
+        lines += "row " + std::to_string(i) + "\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        store.clear();
+        view.contentReset();
+        view.setFollow(true, false);
+        receive(lines);
+        view.flushFrame();
+        view.setFollow(c.follow, c.hold);
+        QScrollBar* bar = view.verticalScrollBar();
+        if (c.user == User::Selects)
+            view.setSelection(view.textLength() - 7, view.textLength() - 1);
+        if (c.user == User::ScrollsUp)
+            bar->setValue(10);
+        view.flushFrame();
+        const qint64 anchor = view.anchorPosition();
+        const qint64 caret = view.caretPosition();
+        const int scrolled = bar->value();
+        receive("more\n");
+        view.flushFrame();
+        if (c.held) {
+            EXPECT_EQ(view.anchorPosition(), anchor);
+            EXPECT_EQ(view.caretPosition(), caret);
+            EXPECT_EQ(bar->value(), scrolled);
+            EXPECT_TRUE(view.newDataBelow());
+            // Going to the end takes the marker away.
+            QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
+            view.flushFrame();
+            EXPECT_FALSE(view.newDataBelow());
+        } else {
+            EXPECT_FALSE(view.hasSelection());
+            EXPECT_EQ(view.caretPosition(), view.textLength());
+            EXPECT_EQ(bar->value(), bar->maximum());
+            EXPECT_FALSE(view.newDataBelow());
+        }
+    }
+}
+
+TEST_F(ReceiveViewTest, TimestampsBesideLinesAreDisplayOnly) {
+    // Local times, so the expected texts are made the same way.
+    const qint64 t0 = QDateTime(QDate(2026, 12, 9), QTime(7, 8, 9, 12)).toMSecsSinceEpoch();
+    const auto shown = [](qint64 ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms).toString("HH:mm:ss.zzz");
+    };
+    store.append("first\r\nsec", t0);
+    store.append("ond\r\n\r\nlast", t0 + 250);
+    view.contentReset();
+    view.setTimestamps(true);
+    const QString pad = QString(13 - 12, QLatin1Char(' '));
+    EXPECT_EQ(view.shownRowText(0), shown(t0) + pad + "first");
+    EXPECT_EQ(view.shownRowText(1), shown(t0) + pad + "second") << "the time of the first byte";
+    EXPECT_EQ(view.shownRowText(2), shown(t0 + 250) + pad) << "an empty line: its CR";
+    EXPECT_EQ(view.shownRowText(3), shown(t0 + 250) + pad + "last");
+    EXPECT_EQ(view.text(), "first\nsecond\n\nlast") << "the text itself has no times";
+    view.selectAll();
+    EXPECT_EQ(view.selectedText(), "first\nsecond\n\nlast");
+    EXPECT_EQ(store.asciiText(), "first\r\nsecond\r\n\r\nlast");
+
+    view.setFormat(ReceiveView::Format::Hex);
+    EXPECT_TRUE(view.shownRowText(0).startsWith(shown(t0) + pad + "66 69 72 73 74 "));
+    view.setTimestamps(false);
+    EXPECT_TRUE(view.shownRowText(0).startsWith("66 69 "));
+}
+
+TEST_F(ReceiveViewTest, HexDumpRowsOfSixteenBytes) {
+    view.resize(800, 200);
+    receive(std::string("0123456789ABCDEF\x01\xE9z", 19));
+    view.setFormat(ReceiveView::Format::Hex);
+    const QString hexText = view.text();
+    view.setHexDump(true);
+    ASSERT_EQ(view.rowCount(), 2);
+    EXPECT_EQ(view.shownRowText(0), "00000000  30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46  "
+                                    "0123456789ABCDEF");
+    EXPECT_EQ(view.shownRowText(1), "00000010  01 E9 7A " + QString(40, QLatin1Char(' ')) + "..z");
+    EXPECT_EQ(view.text(), hexText) << "the view's text stays the hex text";
+    view.showMatch(16, 18);
+    EXPECT_EQ(view.selectedText(), "01 E9");
+    // The plain layout again without the option.
+    view.setHexDump(false);
+    EXPECT_EQ(view.rowText(0).left(6), "30 31 ");
+    EXPECT_GT(view.rowText(0).size(), 48);
+}
+
+TEST_F(ReceiveViewTest, BytesAndPositionsBothWays) {
+    // Long lines cross the index's marks; CR and zero bytes take no position.
+    std::string bytes = "ab\r\ncd" + std::string(10000, 'x') + std::string("\0y\r\n", 4) + "end";
+    receive(bytes);
+    const std::pair<qint64, qint64> cases[] = {
+        {0, 0},         {2, 2},         {3, 2},         {4, 3},
+        {6, 5},         {5006, 5005},   {10006, 10005}, {10007, 10005},
+        {10008, 10006}, {10009, 10006}, {10010, 10007}, {10013, 10010},
+    };
+    for (const auto& [byte, position] : cases) {
+        EXPECT_EQ(view.positionOfByte(byte), position) << "byte " << byte;
+    }
+    for (qint64 p : {0, 3, 5005, 10006, 10010})
+        EXPECT_EQ(view.positionOfByte(view.byteOfPosition(p)), p) << "position " << p;
 }

@@ -240,11 +240,7 @@ TransferOutcome EmulatedHidPlatform::writeReport(HidHandle handle, const std::ui
     if (!open || data == nullptr)
         return TransferOutcome::Failed;
     Device& device = *m_devices[open->device];
-    if (takeFault(m_writeFaults, ++m_writeCount)) {
-        recordLocked(WireRecord::Kind::OutputReport, device.id, data, length, false);
-        return TransferOutcome::Failed;
-    }
-    if (!device.firmware || length == 0 || length > device.caps.OutputReportLength)
+    if (writeRefusedLocked(device, data, length))
         return TransferOutcome::Failed;
 
     AdapterFirmware& firmware = *device.firmware;
@@ -276,6 +272,16 @@ TransferOutcome EmulatedHidPlatform::writeReport(HidHandle handle, const std::ui
     return TransferOutcome::Completed;
 }
 
+// An injected fault (recorded as a report that failed) or a report the adapter cannot take.
+bool EmulatedHidPlatform::writeRefusedLocked(Device& device, const std::uint8_t* data,
+                                             std::size_t length) {
+    if (takeFault(m_writeFaults, ++m_writeCount)) {
+        recordLocked(WireRecord::Kind::OutputReport, device.id, data, length, false);
+        return true;
+    }
+    return !device.firmware || length == 0 || length > device.caps.OutputReportLength;
+}
+
 TransferOutcome EmulatedHidPlatform::kernelWrite(OpenHandle& open, const std::uint8_t* data,
                                                  std::size_t length) {
     std::unique_lock lock(m_mutex);
@@ -286,11 +292,7 @@ TransferOutcome EmulatedHidPlatform::kernelWrite(OpenHandle& open, const std::ui
         return TransferOutcome::Failed;
     }
     Device& device = *m_devices[open.device];
-    if (takeFault(m_writeFaults, ++m_writeCount)) {
-        recordLocked(WireRecord::Kind::OutputReport, device.id, data, length, false);
-        return TransferOutcome::Failed;
-    }
-    if (!device.firmware || length == 0 || length > device.caps.OutputReportLength)
+    if (writeRefusedLocked(device, data, length))
         return TransferOutcome::Failed;
     AdapterFirmware& firmware = *device.firmware;
     ++open.inKernel;

@@ -191,6 +191,7 @@ private:
     void assignPathLocked(Device& device);
     void deliver(const DeviceNotice& notice);
     void pumpLocked(Device& device);
+    bool writeRefusedLocked(Device& device, const std::uint8_t* data, std::size_t length);
     void onFirmwareInput(DeviceId id);
     bool takeFault(std::set<std::uint64_t>& faults, std::uint64_t sequence);
     void recordLocked(WireRecord::Kind kind, DeviceId device, const std::uint8_t* bytes,

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "terminal/ReceiveLineIndex.h"
+#include "terminal/ReceiveCaretKeys.h"
+#include "terminal/ReceiveCellGrid.h"
+#include "terminal/ReceiveLayout.h"
 
 #include <QAbstractScrollArea>
-#include <QFont>
 #include <QString>
 #include <QTimer>
 
@@ -14,18 +15,20 @@ class ReceivedText;
 // frame timer, so a long run without line breaks costs the same at 50 MB as at 1 KB.
 // In ASCII form carriage returns and zero bytes take no cell and LF breaks the line; other
 // control bytes show as blanks, 0x80-0xFF as their Latin-1 characters.
+// The view keeps the caret, the scroll position and the frame timer; what the rows hold is
+// ReceiveLayout's, the caret keys are ReceiveCaretKeys', the drawing is ReceiveCellGrid's.
 class ReceiveView : public QAbstractScrollArea {
     Q_OBJECT
 public:
-    enum class Format { Ascii, Hex };
+    using Format = ReceiveLayout::Format;
 
     explicit ReceiveView(QWidget* parent = nullptr);
     ~ReceiveView() override;
 
     void setSource(const ReceivedText* text);
-    const ReceivedText* source() const { return m_text; }
+    const ReceivedText* source() const { return m_layout.source(); }
 
-    Format format() const { return m_format; }
+    Format format() const { return m_layout.format(); }
 
     // Options of the view. Follow (the default): every append puts the caret at the end and
     // scrolls there. Without it, or with hold while the user has a selection or has scrolled
@@ -35,19 +38,19 @@ public:
     // Arrival time of each line's first byte in a column beside it (display only: text,
     // selection and copy are without it).
     void setTimestamps(bool on);
-    bool timestamps() const { return m_timestamps; }
+    bool timestamps() const { return m_layout.timestamps(); }
     // Hex Format as dump rows: offset, 16 bytes, their printable characters. The view's text
     // and positions stay those of the hex text.
     void setHexDump(bool on);
-    bool hexDump() const { return m_hexDump; }
+    bool hexDump() const { return m_layout.hexDump(); }
 
     // Stored bytes and view positions of the current form.
-    qint64 positionOfByte(qint64 byte) const;
-    qint64 byteOfPosition(qint64 position) const;
+    qint64 positionOfByte(qint64 byte) const { return m_layout.positionOfByte(byte); }
+    qint64 byteOfPosition(qint64 position) const { return m_layout.byteOfPosition(position); }
     // Selects the bytes [firstByte, endByte) as shown now and scrolls to them.
     void showMatch(qint64 firstByte, qint64 endByte);
     // Everything a row shows: time column, dump offset and characters included.
-    QString shownRowText(qint64 row) const;
+    QString shownRowText(qint64 row) const { return m_layout.shownRowText(row); }
     // Shows the whole stored text in the other form; the caret goes to the start.
     void setFormat(Format format);
     // After bytes were appended to the source: caret at the end with an empty selection, and
@@ -57,12 +60,12 @@ public:
     void contentReset();
     // Shows nothing for a while without touching the stored text (the Q3 Reset pulse).
     void setBlank(bool blank);
-    bool isBlank() const { return m_blank; }
+    bool isBlank() const { return m_layout.isBlank(); }
 
     // The view's text is what it shows: in ASCII form without carriage returns and zero bytes.
-    qint64 textLength() const;
+    qint64 textLength() const { return m_layout.textLength(); }
     QString text() const { return textRange(0, textLength()); }
-    QString textRange(qint64 from, qint64 to) const;
+    QString textRange(qint64 from, qint64 to) const { return m_layout.textRange(from, to); }
 
     qint64 caretPosition() const { return m_caret; }
     qint64 anchorPosition() const { return m_anchor; }
@@ -77,12 +80,12 @@ public:
     void copy() const;
 
     // Layout at the current width, for the scroll bar, tests and accessibility.
-    int columns() const;
-    qint64 rowCount() const;
+    int columns() const { return m_layout.columns(); }
+    qint64 rowCount() const { return m_layout.rowCount(); }
     qint64 firstVisibleRow() const;
     int visibleRowCount() const;
-    QString rowText(qint64 row) const;
-    qint64 rowOfPosition(qint64 position) const;
+    QString rowText(qint64 row) const { return m_layout.rowText(row); }
+    qint64 rowOfPosition(qint64 position) const { return m_layout.rowOfPosition(position); }
     qint64 positionAt(const QPoint& viewportPoint) const;
     QRect positionRect(qint64 position) const; // in viewport coordinates
     // Applies pending appends to the scroll bar at once instead of at the next frame.
@@ -106,11 +109,6 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    struct Row {
-        qint64 startPosition = 0;
-        QString text; // as painted: control characters blanked
-    };
-
     void updateMetrics();
     void updateWrapWidth();
     void updateScrollBar();
@@ -118,49 +116,22 @@ private:
     void onFrame();
     void ensureCaretVisible();
     void setCaretInternal(qint64 anchor, qint64 caret, bool scroll);
-    void moveCaret(qint64 position, bool extend);
-    qint64 lineStartOf(qint64 position) const;
-    qint64 lineEndOf(qint64 position) const;
-    qint64 wordBoundary(qint64 position, bool forward) const;
-    // Where Up, Down and the page keys put the caret: the same column rows away.
-    qint64 verticalTarget(qint64 rows);
-    qint64 bytesPerHexRow() const;
-    qint64 rowStartPosition(qint64 row) const;
-    qint64 rowLength(qint64 row) const;
-    qint64 positionOfRowColumn(qint64 row, qint64 column) const;
-    std::vector<Row> layoutRows(qint64 firstRow, qint64 count) const;
     void notifyAccessibility();
     bool followsNow() const;
     bool endVisible() const;
-    bool dumpActive() const { return m_hexDump && m_format == Format::Hex; }
-    int totalCells() const;
-    int gutterCells() const;
-    int textCellOffset() const;
-    QString gutterText(qint64 row) const;
-    QString dumpOffsetText(qint64 row) const;
-    QString dumpCharsText(qint64 row) const;
     void relayout();
 
-    const ReceivedText* m_text = nullptr;
-    ReceiveLineIndex m_index;
-    Format m_format = Format::Ascii;
-    bool m_blank = false;
+    ReceiveCellGrid m_grid;
+    ReceiveLayout m_layout;
+    ReceiveCaretKeys m_keys;
     bool m_follow = true;
     bool m_hold = false;
     bool m_newDataBelow = false;
-    bool m_timestamps = false;
-    bool m_hexDump = false;
     qint64 m_anchor = 0;
     qint64 m_caret = 0;
-    // Column that Up and Down keep to across short rows; -1 after any other move.
-    qint64 m_goalColumn = -1;
     bool m_dragging = false;
     bool m_scrollToCaret = false;
     bool m_resetPending = false;
     qint64 m_reportedLength = 0;
-    QFont m_cellFont;
-    int m_cellWidth = 8;
-    int m_lineHeight = 16;
-    int m_ascent = 12;
     QTimer m_frameTimer;
 };

@@ -401,6 +401,7 @@ void CWendrakeTerminalDlg::RefreshDeviceList() {
     AdapterList->clear();
     AdapterList->addItems(serials);
     AdapterList->setCurrentIndex(serials.isEmpty() ? -1 : 0);
+    m_listBuiltWhileConnected = m_session.IsConnected();
 }
 
 bool CWendrakeTerminalDlg::OnDeviceChange(std::uint32_t event, const DeviceNotice& notice) {
@@ -448,10 +449,20 @@ void CWendrakeTerminalDlg::ToggleConnection() {
         m_session.Disconnect();
     } else {
         const int selected = AdapterList->count() == 0 ? -1 : AdapterList->currentIndex();
-        const TerminalSession::ConnectResult result = m_session.Connect(selected);
+        int adapterIndex = selected;
+        if (m_listBuiltWhileConnected && selected >= 0) {
+            // The adapter opened is the one whose serial was picked.
+            QStringList listed;
+            for (int i = 0; i < AdapterList->count(); ++i)
+                listed << AdapterList->itemText(i);
+            adapterIndex = m_session.CurrentAdapterIndex(listed, selected);
+        }
+        const TerminalSession::ConnectResult result = m_session.Connect(adapterIndex);
         if (result != TerminalSession::ConnectResult::Connected) {
             showError(connectErrorText(result), connectErrorDetail(result));
             m_session.Disconnect();
+            if (adapterIndex != selected)
+                RefreshDeviceList(); // the picked adapter is gone: show what is there now
         } else {
             m_connectedSerial = AdapterList->itemText(selected);
         }

@@ -176,6 +176,9 @@ private:
     TerminalSession m_session;
     ReceiveFindBar* m_findBar = nullptr;
     QString m_connectedSerial;
+    // The list was rebuilt while connected: the connected adapter is missing from it, so its
+    // indexes no longer match the enumeration once that adapter is free again.
+    bool m_listBuiltWhileConnected = false;
     QString m_reconnectSerial;
     // OnSendData runs for a change of the box (automatic send): no line ending then.
     bool m_sendingAutomatically = false;

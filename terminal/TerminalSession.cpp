@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 #include <thread>
@@ -68,6 +69,19 @@ QStringList TerminalSession::AdapterSerials() {
         serials << QString::fromLatin1(serial.data(), qsizetype(serial.size()));
     }
     return serials;
+}
+
+int TerminalSession::CurrentAdapterIndex(const QStringList& listed, int entry) {
+    if (entry < 0 || entry >= listed.size())
+        return -1;
+    const QString& serial = listed[entry];
+    const auto repeats = std::count(listed.begin(), listed.begin() + entry, serial);
+    const QStringList now = AdapterSerials();
+    qsizetype seen = 0;
+    for (int i = 0; i < now.size(); ++i)
+        if (now[i] == serial && seen++ == repeats)
+            return i;
+    return -1;
 }
 
 TerminalSession::ConnectResult TerminalSession::Connect(int adapterIndex) {

@@ -76,6 +76,9 @@ public:
     // One entry per attached adapter that can be opened, in match-index order; an unreadable
     // serial still gets its entry (repeating the previous text), so indexes keep matching.
     QStringList AdapterSerials();
+    // Where entry `entry` of a list built earlier is in today's enumeration: the same serial,
+    // counting the entries before it that repeat that serial. -1 when it is no longer there.
+    int CurrentAdapterIndex(const QStringList& listed, int entry);
 
     // ---- Connection ----
     // The whole connect sequence for the adapter of that match index (-1: none selected). On

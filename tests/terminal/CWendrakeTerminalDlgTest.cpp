@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -569,6 +570,61 @@ TEST_F(TerminalWindowTest, ThirdAdapterWhileOneIsConnectedListsTheOtherTwo) {
     EXPECT_EQ(entries(Id::AdapterList), QStringList({"SER-B", "SER-C"}));
     EXPECT_TRUE(list(Id::AdapterList)->isEnabled());
 }
+
+// After a list rebuilt while connected, the entries no longer line up with the enumeration (the
+// freed adapter is back in it): the connect opens the serial that was picked, or none.
+struct PickCase {
+    const char* name;
+    int entry;                 // picked in the list {SER-B, SER-C}
+    const char* heldElsewhere; // taken by another program before the connect
+    const char* opened;        // nullptr: nothing opened, "No device selected"
+};
+
+void PrintTo(const PickCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class PickAfterRebuildTest : public TerminalWindowTest,
+                             public ::testing::WithParamInterface<PickCase> {};
+
+TEST_P(PickAfterRebuildTest, ConnectsTheSerialThatWasPicked) {
+    const PickCase& c = GetParam();
+    std::map<std::string, AdapterFirmware*> adapters;
+    for (const char* serial : {"SER-A", "SER-B"})
+        adapters[serial] = &addAdapter(serial);
+    openWindow();
+    clickConnect(); // SER-A
+    adapters["SER-C"] = &addAdapter("SER-C");
+    clickConnect(); // disconnect; the list keeps {SER-B, SER-C}
+    ASSERT_EQ(entries(Id::AdapterList), QStringList({"SER-B", "SER-C"}));
+    if (c.heldElsewhere)
+        platform.HoldOpenElsewhere(*adapters[c.heldElsewhere]);
+
+    list(Id::AdapterList)->setCurrentIndex(c.entry);
+    clickConnect();
+
+    for (const auto& [serial, adapter] : adapters)
+        EXPECT_EQ(platform.IsOpen(platform.IdOf(*adapter)), c.opened && serial == c.opened)
+            << serial;
+    if (c.opened) {
+        EXPECT_TRUE(window->Adapter().IsConnected());
+        EXPECT_TRUE(prompts.Prompts.empty());
+    } else {
+        EXPECT_FALSE(window->Adapter().IsConnected());
+        ASSERT_FALSE(prompts.Prompts.empty());
+        EXPECT_EQ(prompts.Prompts[0].Text, "No device selected");
+        // The picked adapter is gone: the list shows what can be opened now.
+        EXPECT_EQ(entries(Id::AdapterList), QStringList({"SER-A", "SER-C"}));
+        EXPECT_EQ(list(Id::AdapterList)->currentIndex(), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Picks, PickAfterRebuildTest,
+                         ::testing::Values(PickCase{"FirstEntry", 0, nullptr, "SER-B"},
+                                           PickCase{"SecondEntry", 1, nullptr, "SER-C"},
+                                           PickCase{"PickedAdapterTakenMeanwhile", 0, "SER-B",
+                                                    nullptr}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Connect guard, timer ----
 

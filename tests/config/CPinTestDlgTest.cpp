@@ -5,6 +5,7 @@
 #include "resources/DialogBuilder.h"
 #include "resources/PinTestDialogTemplate.h"
 #include "tests/support/RecordingPrompts.h"
+#include "tests/support/WireLines.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -46,14 +47,7 @@ protected:
         return qobject_cast<QPushButton*>(DialogBuilder::control(dialog, id));
     }
 
-    Strings wireFor(const std::string& prefix) const {
-        Strings lines;
-        for (const std::string& line : platform.WireSummary()) {
-            if (line.rfind(prefix, 0) == 0)
-                lines.push_back(line);
-        }
-        return lines;
-    }
+    Strings wireFor(const std::string& prefix) const { return ::wireFor(platform, prefix); }
 
     // Runs the dialog modally; act gets the shown dialog once its event loop runs.
     int runModal(CPinTestDlg& dlg, std::function<void(QWidget*)> act) {

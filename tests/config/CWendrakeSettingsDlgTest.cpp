@@ -6,6 +6,7 @@
 #include "resources/DialogBuilder.h"
 #include "resources/SettingsDialogTemplate.h"
 #include "tests/support/RecordingPrompts.h"
+#include "tests/support/WireLines.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -69,14 +70,7 @@ protected:
     }
 
     // Lines of the wire record for one feature report id.
-    Strings wireFor(const std::string& prefix) const {
-        Strings lines;
-        for (const std::string& line : platform.WireSummary()) {
-            if (line.rfind(prefix, 0) == 0)
-                lines.push_back(line);
-        }
-        return lines;
-    }
+    Strings wireFor(const std::string& prefix) const { return ::wireFor(platform, prefix); }
 
     EmulatedHidPlatform platform;
     AdapterFirmware& firmware;

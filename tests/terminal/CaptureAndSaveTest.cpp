@@ -1,18 +1,10 @@
-#include "terminal/CWendrakeTerminalDlg.h"
 #include "terminal/ReceiveDataFile.h"
-#include "terminal/ReceiveView.h"
 
-#include "emulator/EmulatedHidPlatform.h"
-#include "resources/TerminalDialogTemplate.h"
-#include "resources/TerminalMenu.h"
-#include "tests/support/RecordingPrompts.h"
+#include "tests/support/WindowFixture.h"
 
-#include <QAbstractButton>
-#include <QAction>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -32,15 +24,6 @@ namespace Menu = TerminalMenuItem;
 const QString CaptureText = QStringLiteral("Capture Receive Data to File");
 const QString StopCaptureText = QStringLiteral("Stop Capture and Save File");
 
-QByteArray bytes(const std::string& s) {
-    return QByteArray(s.data(), qsizetype(s.size()));
-}
-
-QByteArray contents(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
 void writeFile(const QString& path, const QByteArray& data) {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -59,27 +42,12 @@ public:
     }
 };
 
-class CaptureAndSaveTest : public ::testing::Test {
+class CaptureAndSaveTest : public WindowFixture<EmulatedHidPlatform, ActingPrompts> {
 protected:
-    QTemporaryDir dir;
-    EmulatedHidPlatform platform;
-    ActingPrompts prompts;
-    std::unique_ptr<CWendrakeTerminalDlg> window;
+    void SetUp() override { window = makeWindow(dir.filePath("settings")); }
 
-    void SetUp() override {
-        window =
-            std::make_unique<CWendrakeTerminalDlg>(platform, prompts, dir.filePath("settings"));
-    }
-    void TearDown() override { window.reset(); }
-
-    QAbstractButton* button(int id) const {
-        return qobject_cast<QAbstractButton*>(window->Control(id));
-    }
     QLineEdit* nameBox() const {
         return qobject_cast<QLineEdit*>(window->Control(Id::ReceiveFile));
-    }
-    ReceiveView* view() const {
-        return qobject_cast<ReceiveView*>(window->Control(Id::ReceiveView));
     }
     void receive(const std::string& s) { window->AppendReceivedText(bytes(s)); }
 
@@ -135,12 +103,12 @@ TEST_F(CaptureAndSaveTest, CaptureWritesTheFormOnScreenAsItArrives) {
         expectCapturing(true);
         receive(c.received);
         // Written through at once: on disk before the capture stops.
-        EXPECT_EQ(contents(path), bytes(c.file));
+        EXPECT_EQ(readFile(path), bytes(c.file));
         EXPECT_EQ(window->AsciiText(), bytes(c.asciiText));
         button(Id::Capture)->click();
         expectCapturing(false);
         receive("after the stop");
-        EXPECT_EQ(contents(path), bytes(c.file));
+        EXPECT_EQ(readFile(path), bytes(c.file));
     }
     EXPECT_TRUE(prompts.Prompts.empty());
 }
@@ -174,7 +142,7 @@ TEST_F(CaptureAndSaveTest, OverwriteQuestionAnsweredNoChangesNothing) {
                  PromptIcon::Question, PromptButtons::YesNo);
     expectCapturing(false);
     receive("data");
-    EXPECT_EQ(contents(path), "precious");
+    EXPECT_EQ(readFile(path), "precious");
 }
 
 TEST_F(CaptureAndSaveTest, StartingAgainWithTheSameNameAsksAndStartsEmpty) {
@@ -190,9 +158,9 @@ TEST_F(CaptureAndSaveTest, StartingAgainWithTheSameNameAsksAndStartsEmpty) {
     expectPrompt(0, path + " already exists, are you sure you want to overwrite?", "Notice",
                  PromptIcon::Question, PromptButtons::YesNo);
     expectCapturing(true);
-    EXPECT_EQ(contents(path), "");
+    EXPECT_EQ(readFile(path), "");
     receive("second");
-    EXPECT_EQ(contents(path), "second");
+    EXPECT_EQ(readFile(path), "second");
 }
 
 TEST_F(CaptureAndSaveTest, CaptureFileThatCannotBeCreated) {
@@ -231,7 +199,7 @@ TEST_F(CaptureAndSaveTest, ClearDuringCaptureLeavesTheFileGrowing) {
     EXPECT_EQ(view()->text(), "");
     expectCapturing(true);
     receive("two");
-    EXPECT_EQ(contents(path), "one two");
+    EXPECT_EQ(readFile(path), "one two");
     EXPECT_EQ(window->AsciiText(), "two");
 }
 
@@ -255,7 +223,7 @@ TEST_F(CaptureAndSaveTest, SaveCommandsWriteTheStoredTexts) {
         const QString path = dir.filePath(c.initialName);
         prompts.FileAnswers.push_back(path);
         window->MenuAction(c.menuItem)->trigger();
-        EXPECT_EQ(contents(path), c.expected);
+        EXPECT_EQ(readFile(path), c.expected);
         ASSERT_EQ(prompts.FileRequests.size(), 1u);
         const FileDialogRequest& request = prompts.FileRequests[0];
         EXPECT_TRUE(request.Save);
@@ -275,7 +243,7 @@ TEST_F(CaptureAndSaveTest, SaveRightAfterClearWritesAnEmptyFile) {
     prompts.FileAnswers.push_back(path);
     window->MenuAction(Menu::SaveAsciiData)->trigger();
     EXPECT_TRUE(QFileInfo::exists(path));
-    EXPECT_EQ(contents(path), "");
+    EXPECT_EQ(readFile(path), "");
     EXPECT_TRUE(prompts.Prompts.empty());
 }
 
@@ -285,7 +253,7 @@ TEST_F(CaptureAndSaveTest, SaveTakesTheTextWhenTheCommandIsChosen) {
     const QString path = dir.filePath("moment.txt");
     prompts.FileAnswers.push_back(path);
     window->MenuAction(Menu::SaveAsciiData)->trigger();
-    EXPECT_EQ(contents(path), "before");
+    EXPECT_EQ(readFile(path), "before");
     EXPECT_EQ(window->AsciiText(), "before during");
 }
 
@@ -329,12 +297,12 @@ TEST_F(CaptureAndSaveTest, CaptureNeedsNoConnectionAndSurvivesOne) {
     button(Id::Connect)->click();
     ASSERT_TRUE(window->Adapter().IsConnected());
     adapter.InjectUartInput("live");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return contents(path) == "live"; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readFile(path) == "live"; }, 5000));
     button(Id::Connect)->click();
     ASSERT_FALSE(window->Adapter().IsConnected());
     expectCapturing(true);
     receive("+");
-    EXPECT_EQ(contents(path), "live+");
+    EXPECT_EQ(readFile(path), "live+");
 }
 
 TEST_F(CaptureAndSaveTest, ClosingTheWindowClosesTheCaptureFile) {
@@ -343,7 +311,7 @@ TEST_F(CaptureAndSaveTest, ClosingTheWindowClosesTheCaptureFile) {
     receive("kept");
     window->reject();
     window.reset();
-    EXPECT_EQ(contents(path), "kept");
+    EXPECT_EQ(readFile(path), "kept");
     // No lock is left behind: a new capture of the same file may start.
     ReceiveDataFile again;
     EXPECT_TRUE(again.open(path));

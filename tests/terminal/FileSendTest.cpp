@@ -1,16 +1,10 @@
-#include "terminal/CWendrakeTerminalDlg.h"
-
-#include "emulator/EmulatedHidPlatform.h"
 #include "resources/DialogBuilder.h"
-#include "resources/TerminalDialogTemplate.h"
 #include "terminal/CProgressDlg.h"
 #include "tests/support/NamedPipe.h"
-#include "tests/support/RecordingPrompts.h"
+#include "tests/support/WindowFixture.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -33,40 +27,16 @@ namespace Id = TerminalControl;
 using Kind = EmulatedHidPlatform::WireRecord::Kind;
 constexpr int WaitBoundMs = 5000;
 
-QByteArray pattern(int count) {
-    QByteArray data(count, '\0');
-    for (int i = 0; i < count; ++i)
-        data[i] = static_cast<char>(i * 11 + 3);
-    return data;
-}
-
-class FileSendTest : public ::testing::Test {
+class FileSendTest : public WindowFixture<> {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        window = std::make_unique<CWendrakeTerminalDlg>(platform, prompts, dir.path());
+        openWindow();
         window->show();
     }
 
-    void TearDown() override { window.reset(); }
-
-    void connect() {
-        button(Id::Connect)->click();
-        ASSERT_TRUE(window->Adapter().IsConnected());
-        platform.ClearWire();
-        adapter.ClearUartOutput();
-    }
-
-    QAbstractButton* button(int id) const {
-        return qobject_cast<QAbstractButton*>(window->Control(id));
-    }
-
-    QString writeFile(const QString& name, const QByteArray& bytes) {
-        const QString path = dir.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        return path;
+    QString writeFile(const QString& name, const QByteArray& data) {
+        return ::writeFile(dir, name, data);
     }
 
     // Runs action on the progress window once it is up (the click below blocks in its modal run).
@@ -95,11 +65,7 @@ protected:
         button(Id::SendFile)->click();
     }
 
-    QByteArray sentBytes() const {
-        const std::vector<std::uint8_t> out = adapter.UartOutput();
-        return QByteArray(reinterpret_cast<const char*>(out.data()),
-                          static_cast<qsizetype>(out.size()));
-    }
+    QByteArray sentBytes() const { return bytes(adapter.UartOutput()); }
 
     std::size_t outputReportCount() const {
         std::size_t count = 0;
@@ -129,11 +95,7 @@ protected:
         EXPECT_EQ(prompts.Prompts[0].Buttons, PromptButtons::Ok);
     }
 
-    QTemporaryDir dir;
-    EmulatedHidPlatform platform;
-    AdapterFirmware& adapter = platform.AddAdapter("WD000001");
-    RecordingPrompts prompts;
-    std::unique_ptr<CWendrakeTerminalDlg> window;
+    AdapterFirmware& adapter = addAdapter("WD000001");
 };
 
 TEST_F(FileSendTest, CompleteTransferReportsSuccess) {
@@ -376,7 +338,7 @@ TEST_F(FileSendTest, WriteHeldInTheKernelNeverHoldsTheWindow) {
     for (const Action action : {Action::Cancel, Action::Disconnect, Action::Exit}) {
         SCOPED_TRACE(static_cast<int>(action));
         if (!window) {
-            window = std::make_unique<CWendrakeTerminalDlg>(platform, prompts, dir.path());
+            window = makeWindow(dir.path());
             window->show();
         }
         if (!window->Adapter().IsConnected())

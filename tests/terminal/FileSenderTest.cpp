@@ -3,6 +3,7 @@
 #include "device/CWendrake.h"
 #include "emulator/EmulatedHidPlatform.h"
 #include "tests/support/NamedPipe.h"
+#include "tests/support/TestBytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,13 +25,6 @@ namespace {
 using namespace std::chrono_literals;
 using Kind = EmulatedHidPlatform::WireRecord::Kind;
 constexpr int WaitBoundMs = 5000;
-
-QByteArray pattern(int count) {
-    QByteArray data(count, '\0');
-    for (int i = 0; i < count; ++i)
-        data[i] = static_cast<char>(i * 13 + 5);
-    return data;
-}
 
 // Stalls the stream from the n-th report write on, so a stop lands mid-file every time.
 class StallingPlatform : public EmulatedHidPlatform {
@@ -54,12 +48,8 @@ protected:
         platform.ClearWire();
     }
 
-    QString writeFile(const QString& name, const QByteArray& bytes) {
-        const QString path = dir.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        return path;
+    QString writeFile(const QString& name, const QByteArray& data) {
+        return ::writeFile(dir, name, data);
     }
 
     std::vector<std::uint8_t> outputIds() const {
@@ -70,11 +60,7 @@ protected:
         return ids;
     }
 
-    QByteArray sentBytes() const {
-        const std::vector<std::uint8_t> out = adapter.UartOutput();
-        return QByteArray(reinterpret_cast<const char*>(out.data()),
-                          static_cast<qsizetype>(out.size()));
-    }
+    QByteArray sentBytes() const { return bytes(adapter.UartOutput()); }
 
     bool waitForBufferReleased() {
         return QTest::qWaitFor([&] { return !sender.HasBuffer(); }, WaitBoundMs);

@@ -1,22 +1,12 @@
-#include "terminal/CWendrakeTerminalDlg.h"
-
 #include "config/SettingsFile.h"
-#include "emulator/EmulatedHidPlatform.h"
 #include "resources/DialogBuilder.h"
 #include "resources/PinTestDialogTemplate.h"
 #include "resources/SettingsDialogTemplate.h"
-#include "resources/TerminalDialogTemplate.h"
-#include "resources/TerminalMenu.h"
-#include "tests/support/RecordingPrompts.h"
+#include "tests/support/WindowFixture.h"
 
-#include <QAbstractButton>
-#include <QAction>
 #include <QApplication>
-#include <QComboBox>
 #include <QFile>
-#include <QLabel>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -37,36 +27,10 @@ using Strings = std::vector<std::string>;
 
 constexpr int WaitBoundMs = 5000;
 
-// Public, so the table lambdas of the tests can reach the window and the platform.
-class PinsAndFifoTest : public ::testing::Test {
+class PinsAndFifoTest : public WindowFixture<> {
 public:
-    PinsAndFifoTest() : firmware(platform.AddAdapter("PF0001")) {
-        window = std::make_unique<CWendrakeTerminalDlg>(platform, prompts, settingsDir.path());
-    }
-    ~PinsAndFifoTest() override { window.reset(); }
+    PinsAndFifoTest() : firmware(addAdapter("PF0001")) { openWindow(); }
 
-    void connectWindow() {
-        button(Id::Connect)->click();
-        ASSERT_TRUE(window->Adapter().IsConnected());
-        platform.ClearWire();
-    }
-
-    QAbstractButton* button(int id) const {
-        return qobject_cast<QAbstractButton*>(window->Control(id));
-    }
-    QComboBox* list(int id) const { return qobject_cast<QComboBox*>(window->Control(id)); }
-    QString label(int id) const { return qobject_cast<QLabel*>(window->Control(id))->text(); }
-    void choose(int menuId) const { window->MenuAction(menuId)->trigger(); }
-
-    // Wire lines that start with prefix; the poll's latch reads come in between the rest.
-    Strings wireFor(const std::string& prefix) const {
-        Strings lines;
-        for (const std::string& line : platform.WireSummary()) {
-            if (line.rfind(prefix, 0) == 0)
-                lines.push_back(line);
-        }
-        return lines;
-    }
     bool waitForWire(const std::string& line) const {
         return QTest::qWaitFor(
             [&] {
@@ -92,7 +56,7 @@ public:
     }
 
     QByteArray settingsFileBytes() const {
-        QFile file(settingsDir.filePath(SettingsFile::FileName));
+        QFile file(dir.filePath(SettingsFile::FileName));
         if (!file.open(QIODevice::ReadOnly))
             return {};
         return file.readAll();
@@ -106,11 +70,7 @@ public:
         EXPECT_EQ(prompts.Prompts[0].Buttons, PromptButtons::Ok);
     }
 
-    QTemporaryDir settingsDir;
-    EmulatedHidPlatform platform;
     AdapterFirmware& firmware;
-    RecordingPrompts prompts;
-    std::unique_ptr<CWendrakeTerminalDlg> window;
 };
 
 // ---- Pin poll ----
@@ -126,7 +86,7 @@ TEST_F(PinsAndFifoTest, PollShowsTheLevelsOfBitsZeroToTwo) {
         {0x05, "High", "Low", "High"}, {0xFA, "Low", "High", "Low"}, // bits 3 and up do not matter
         {0x1D, "High", "Low", "High"}, {0x00, "Low", "Low", "Low"},  {0x07, "High", "High", "High"},
     };
-    connectWindow();
+    connect();
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.latch));
         platform.ClearWire();
@@ -134,27 +94,27 @@ TEST_F(PinsAndFifoTest, PollShowsTheLevelsOfBitsZeroToTwo) {
         char answer[16];
         std::snprintf(answer, sizeof answer, "get 4a %02x", c.latch);
         ASSERT_TRUE(waitForWire(answer));
-        EXPECT_EQ(label(Id::Gpio0State), c.gpio0);
-        EXPECT_EQ(label(Id::Gpio1State), c.gpio1);
-        EXPECT_EQ(label(Id::Q3ResetState), c.q3Reset);
+        EXPECT_EQ(text(Id::Gpio0State), c.gpio0);
+        EXPECT_EQ(text(Id::Gpio1State), c.gpio1);
+        EXPECT_EQ(text(Id::Q3ResetState), c.q3Reset);
     }
     EXPECT_TRUE(prompts.Prompts.empty());
 }
 
 TEST_F(PinsAndFifoTest, UnplugDuringThePollDisconnectsWithoutAMessage) {
-    connectWindow();
+    connect();
     ASSERT_TRUE(waitForWire("get 4a 07"));
     platform.Unplug(firmware);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window->Adapter().IsConnected(); }, WaitBoundMs));
     EXPECT_TRUE(prompts.Prompts.empty());
     EXPECT_FALSE(window->IsPinPollActive());
     EXPECT_EQ(button(Id::Connect)->text(), "Connect");
-    EXPECT_EQ(label(Id::StatusLine), "NOT CONNECTED");
-    EXPECT_EQ(label(Id::Gpio0State), "");
+    EXPECT_EQ(text(Id::StatusLine), "NOT CONNECTED");
+    EXPECT_EQ(text(Id::Gpio0State), "");
 }
 
 TEST_F(PinsAndFifoTest, PollKeepsRunningWhileTheSettingsDialogIsOpen) {
-    connectWindow();
+    connect();
     bool polledMeanwhile = false;
     whenModal([&](QWidget* modal) {
         EXPECT_EQ(modal->windowTitle(), "Wendrake Settings");
@@ -182,7 +142,7 @@ TEST_F(PinsAndFifoTest, PinListPositionsGiveValuesAndMask) {
         {0, 0, 0, "set 4b 00 07"},  {1, 1, 1, "set 4b 07 07"},
         {-1, 2, 1, "set 4b 04 05"}, // no selection drives the pin low
     };
-    connectWindow();
+    connect();
     // Pins in input mode leave lists 1016 and 1017 disabled; they are read all the same.
     ASSERT_FALSE(list(Id::Gpio0Action)->isEnabled());
     for (const Case& c : cases) {
@@ -198,7 +158,7 @@ TEST_F(PinsAndFifoTest, PinListPositionsGiveValuesAndMask) {
 }
 
 TEST_F(PinsAndFifoTest, FailedPinWriteShowsTheMessageAndKeepsTheSelections) {
-    connectWindow();
+    connect();
     list(Id::Q3ResetAction)->setCurrentIndex(0);
     platform.FailFeatureReportId(0x4B);
     button(Id::SetPinStates)->click();
@@ -210,7 +170,7 @@ TEST_F(PinsAndFifoTest, FailedPinWriteShowsTheMessageAndKeepsTheSelections) {
 // ---- FIFO ----
 
 TEST_F(PinsAndFifoTest, FifoStatusBoxShowsBothCounts) {
-    connectWindow();
+    connect();
     firmware.SetFifoCounts(258, 0);
     choose(Menu::ViewFifoStatus);
     expectOnlyPrompt("FIFO Status:\n\n 258 Bytes in TX Buffer\n 0 Bytes in RX Buffer",
@@ -219,14 +179,14 @@ TEST_F(PinsAndFifoTest, FifoStatusBoxShowsBothCounts) {
 }
 
 TEST_F(PinsAndFifoTest, FifoStatusReadFailureShowsTheMessage) {
-    connectWindow();
+    connect();
     platform.FailFeatureReportId(0x47);
     choose(Menu::ViewFifoStatus);
     expectOnlyPrompt("FIFO status could not be retrieved", "Error", PromptIcon::Error);
 }
 
 TEST_F(PinsAndFifoTest, PurgeEmptiesBothFifosThenShowsTheStatus) {
-    connectWindow();
+    connect();
     firmware.SetFifoCounts(40000, 12);
     choose(Menu::PurgeFifo);
     EXPECT_EQ(firmware.PurgeCodes(), std::vector<std::uint8_t>{2});
@@ -244,7 +204,7 @@ TEST_F(PinsAndFifoTest, PurgeEmptiesBothFifosThenShowsTheStatus) {
 }
 
 TEST_F(PinsAndFifoTest, PurgeFailureShowsTheMessageAndNoStatus) {
-    connectWindow();
+    connect();
     firmware.SetFifoCounts(5, 6);
     platform.FailFeatureReportId(0x48);
     choose(Menu::PurgeFifo);
@@ -308,7 +268,7 @@ TEST_F(PinsAndFifoTest, SettingsOkWhileNotConnectedSavesTheRecordAndSendsNothing
 
 TEST_F(PinsAndFifoTest, SettingsOkWhileConnectedWritesRefreshesReadsBackAndSaves) {
     firmware.SetVersion(1, 3);
-    connectWindow();
+    connect();
     QString version;
     whenModal([&](QWidget* modal) {
         version = qobject_cast<QLineEdit*>(DialogBuilder::control(modal, SettingsControl::Version))
@@ -327,9 +287,9 @@ TEST_F(PinsAndFifoTest, SettingsOkWhileConnectedWritesRefreshesReadsBackAndSaves
     EXPECT_EQ(version, "1.3");
     EXPECT_EQ(wireFor("set 46"), Strings{"set 46 80 04 00 00 00 01 08 00"});
     EXPECT_EQ(wireFor("set 49"), Strings{"set 49 03 03 00 00"});
-    EXPECT_EQ(label(Id::StatusLine), "CONNECTED  -  1152  -  No Parity  -  RTS / CTS Flow "
-                                     "Control  -  8 Data Bits  -  1 Stop Bit");
-    EXPECT_EQ(label(Id::Gpio0Label), "RTS");
+    EXPECT_EQ(text(Id::StatusLine), "CONNECTED  -  1152  -  No Parity  -  RTS / CTS Flow "
+                                    "Control  -  8 Data Bits  -  1 Stop Bit");
+    EXPECT_EQ(text(Id::Gpio0Label), "RTS");
     EXPECT_EQ(window->Settings().Uart, (UartConfig{1152, 0, 1, 8, 0}));
     EXPECT_EQ(window->Settings().Pins, (PinConfig{3, 3, 0, 0}));
     EXPECT_EQ(settingsFileBytes(), SettingsFile::SerializeSettings(window->Settings()));
@@ -337,7 +297,7 @@ TEST_F(PinsAndFifoTest, SettingsOkWhileConnectedWritesRefreshesReadsBackAndSaves
 }
 
 TEST_F(PinsAndFifoTest, SettingsWriteFailureReadsTheAdapterBackAndSavesThat) {
-    connectWindow();
+    connect();
     firmware.SetUart({38400, 0, 0, 8, 0});
     whenModal([&](QWidget* modal) {
         qobject_cast<QComboBox*>(DialogBuilder::control(modal, SettingsControl::BaudRate))
@@ -355,16 +315,16 @@ TEST_F(PinsAndFifoTest, SettingsWriteFailureReadsTheAdapterBackAndSavesThat) {
 }
 
 TEST_F(PinsAndFifoTest, SettingsCancelWhileConnectedKeepsAdapterValuesAndLeavesTheFile) {
-    QFile file(settingsDir.filePath(SettingsFile::FileName));
+    QFile file(dir.filePath(SettingsFile::FileName));
     TerminalSettings stored;
     stored.Uart.BaudRate = 57600;
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(SettingsFile::SerializeSettings(stored));
     file.close();
-    window = std::make_unique<CWendrakeTerminalDlg>(platform, prompts, settingsDir.path());
+    window = makeWindow(dir.path());
     ASSERT_EQ(window->Settings().Uart.BaudRate, 57600u);
 
-    connectWindow(); // writes 57600 to the adapter
+    connect(); // writes 57600 to the adapter
     firmware.SetUart({2400, 2, 0, 7, 1});
     firmware.SetPins({2, 1, 1, 0});
     whenModal([](QWidget* modal) { clickIn(modal, IdCancel); });
@@ -382,7 +342,7 @@ TEST_F(PinsAndFifoTest, PinTestStopsThePollAndDoneResumesIt) {
     window->OnPinTest(); // not connected: nothing opens
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 
-    connectWindow();
+    connect();
     bool pollStopped = false;
     whenModal([&](QWidget* modal) {
         EXPECT_EQ(modal->windowTitle(), "Suspend and VPPCTL Pin Test");
@@ -414,7 +374,7 @@ TEST_F(PinsAndFifoTest, PinTestEndingWithOkOrAFailedPollDisconnects) {
         if (!platform.IsPlugged(platform.IdOf(firmware))) {
             platform.Plug(firmware);
         }
-        connectWindow();
+        connect();
         whenModal([&](QWidget* modal) { c.end(*this, modal); });
         window->OnPinTest();
         EXPECT_FALSE(window->Adapter().IsConnected());
@@ -425,7 +385,7 @@ TEST_F(PinsAndFifoTest, PinTestEndingWithOkOrAFailedPollDisconnects) {
 }
 
 TEST_F(PinsAndFifoTest, OnlyOnePinTestAtATime) {
-    connectWindow();
+    connect();
     QWidget* outer = nullptr;
     QWidget* closed = nullptr;
     whenModal([&](QWidget* modal) {

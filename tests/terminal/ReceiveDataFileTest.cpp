@@ -1,19 +1,12 @@
 #include "terminal/ReceiveDataFile.h"
 
+#include "tests/support/TestBytes.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-namespace {
-
-QByteArray contents(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-} // namespace
 
 TEST(ReceiveDataFileTest, CreatesOrTruncatesAndWritesThrough) {
     QTemporaryDir dir;
@@ -25,13 +18,13 @@ TEST(ReceiveDataFileTest, CreatesOrTruncatesAndWritesThrough) {
     }
     ReceiveDataFile file;
     ASSERT_TRUE(file.open(path));
-    EXPECT_EQ(contents(path), "") << "truncated at open";
+    EXPECT_EQ(readFile(path), "") << "truncated at open";
     ASSERT_TRUE(file.write("4F 4B ", 6));
     // Unbuffered: the bytes are in the file before it is closed.
-    EXPECT_EQ(contents(path), "4F 4B ");
+    EXPECT_EQ(readFile(path), "4F 4B ");
     ASSERT_TRUE(file.write("\0\f", 2));
     file.close();
-    EXPECT_EQ(contents(path), QByteArray("4F 4B \0\f", 8));
+    EXPECT_EQ(readFile(path), QByteArray("4F 4B \0\f", 8));
 }
 
 TEST(ReceiveDataFileTest, ExistenceMeansOpenableForReading) {
@@ -61,7 +54,7 @@ TEST(ReceiveDataFileTest, OpenFailures) {
     ASSERT_TRUE(first.write("mine", 4));
     ReceiveDataFile second;
     EXPECT_FALSE(second.open(path));
-    EXPECT_EQ(contents(path), "mine");
+    EXPECT_EQ(readFile(path), "mine");
 }
 
 TEST(ReceiveDataFileTest, WriteToAFullDiskFails) {

@@ -1,14 +1,6 @@
-#include "terminal/CWendrakeTerminalDlg.h"
-#include "terminal/ReceiveView.h"
-
-#include "emulator/EmulatedHidPlatform.h"
-#include "resources/TerminalDialogTemplate.h"
-#include "resources/TerminalMenu.h"
 #include "tests/support/HookedPrompts.h"
+#include "tests/support/WindowFixture.h"
 
-#include <QAbstractButton>
-#include <QAction>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -26,10 +18,6 @@ namespace {
 namespace Id = TerminalControl;
 namespace Menu = TerminalMenuItem;
 
-QByteArray bytes(const std::string& s) {
-    return QByteArray(s.data(), qsizetype(s.size()));
-}
-
 // Lets a test look at the window at the moment a pin latch write goes out.
 class LatchWatchingPlatform : public EmulatedHidPlatform {
 public:
@@ -42,32 +30,16 @@ public:
     }
 };
 
-class ReceiveWindowTest : public ::testing::Test {
+class ReceiveWindowTest : public WindowFixture<LatchWatchingPlatform, HookedPrompts> {
 protected:
-    QTemporaryDir settingsDir;
-    LatchWatchingPlatform platform;
-    AdapterFirmware& adapter = platform.AddAdapter("WD000001");
-    HookedPrompts prompts;
-    std::unique_ptr<CWendrakeTerminalDlg> window;
+    AdapterFirmware& adapter = addAdapter("WD000001");
 
     void SetUp() override {
         platform.SetInputPacing(EmulatedHidPlatform::InputPacing::FlowControlled);
-        window = std::make_unique<CWendrakeTerminalDlg>(platform, prompts, settingsDir.path());
+        openWindow();
     }
-    void TearDown() override { window.reset(); }
 
-    ReceiveView* view() const {
-        return qobject_cast<ReceiveView*>(window->Control(Id::ReceiveView));
-    }
-    QAbstractButton* button(int id) const {
-        return qobject_cast<QAbstractButton*>(window->Control(id));
-    }
     void toggleConnection() { button(Id::Connect)->click(); }
-    void showWindow() {
-        window->show();
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    }
     void receive(const std::string& s) { window->AppendReceivedText(bytes(s)); }
     bool waitForAscii(const QByteArray& expected) {
         return QTest::qWaitFor([&] { return window->AsciiText() == expected; }, 5000);

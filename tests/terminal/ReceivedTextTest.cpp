@@ -1,18 +1,12 @@
 #include "terminal/ReceivedText.h"
 
+#include "tests/support/TestBytes.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
-
-namespace {
-
-QByteArray bytes(const std::string& s) {
-    return QByteArray(s.data(), qsizetype(s.size()));
-}
-
-} // namespace
 
 TEST(ReceivedTextTest, AsciiAndHexTextsAfterReads) {
     struct Case {

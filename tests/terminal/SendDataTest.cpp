@@ -1,18 +1,10 @@
-#include "terminal/CWendrakeTerminalDlg.h"
-
 #include "config/SettingsFile.h"
-#include "emulator/EmulatedHidPlatform.h"
-#include "resources/TerminalDialogTemplate.h"
-#include "terminal/TransferBox.h"
-#include "tests/support/RecordingPrompts.h"
+#include "tests/support/WindowFixture.h"
 
-#include <QAbstractButton>
-#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -31,28 +23,15 @@ namespace Menu = TerminalMenuItem;
 using Kind = EmulatedHidPlatform::WireRecord::Kind;
 using Bytes = std::vector<std::uint8_t>;
 
-class SendDataTest : public ::testing::Test {
+class SendDataTest : public WindowFixture<> {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(settingsDir.isValid());
-        window = std::make_unique<CWendrakeTerminalDlg>(platform, prompts, settingsDir.path());
+        ASSERT_TRUE(dir.isValid());
+        openWindow();
         window->show();
         QApplication::setActiveWindow(window.get());
         box = qobject_cast<TransferBox*>(window->Control(Id::TransferBox));
         ASSERT_NE(box, nullptr);
-    }
-
-    void TearDown() override { window.reset(); }
-
-    void connect() {
-        button(Id::Connect)->click();
-        ASSERT_TRUE(window->Adapter().IsConnected());
-        platform.ClearWire();
-        adapter.ClearUartOutput();
-    }
-
-    QAbstractButton* button(int id) const {
-        return qobject_cast<QAbstractButton*>(window->Control(id));
     }
 
     void chooseHex() { button(Id::HexFormat)->click(); }
@@ -86,18 +65,14 @@ protected:
     }
 
     TerminalSettings savedSettings() const {
-        QFile file(QDir(settingsDir.path()).filePath(SettingsFile::FileName));
+        QFile file(QDir(dir.path()).filePath(SettingsFile::FileName));
         EXPECT_TRUE(file.open(QIODevice::ReadOnly));
         TerminalSettings settings;
         SettingsFile::SerializeSettings(settings, file.readAll(), [](int, bool) {});
         return settings;
     }
 
-    QTemporaryDir settingsDir;
-    EmulatedHidPlatform platform;
-    AdapterFirmware& adapter = platform.AddAdapter("WD000001");
-    RecordingPrompts prompts;
-    std::unique_ptr<CWendrakeTerminalDlg> window;
+    AdapterFirmware& adapter = addAdapter("WD000001");
     TransferBox* box = nullptr;
 };
 
@@ -413,7 +388,7 @@ TEST_F(SendDataTest, MenuTogglesFlipTheFlagAndTheMarkAndSaveAtOnce) {
         {Menu::ClearSentTransferData, &TerminalSettings::ClearSentTransferData, 1},
         {Menu::AutoSendTransferText, &TerminalSettings::AutoSendTransferText, 0},
     };
-    const QString file = QDir(settingsDir.path()).filePath(SettingsFile::FileName);
+    const QString file = QDir(dir.path()).filePath(SettingsFile::FileName);
     for (const Case& c : cases) {
         QAction* action = window->MenuAction(c.MenuId);
         ASSERT_NE(action, nullptr);
@@ -442,8 +417,8 @@ TEST_F(SendDataTest, MenuTogglesFlipTheFlagAndTheMarkAndSaveAtOnce) {
 TEST_F(SendDataTest, SendOptionFlagsOtherThanZeroOrOneAreOn) {
     const auto reopen = [this](const TerminalSettings& settings) {
         window.reset();
-        SettingsFile(settingsDir.path()).SaveSettings(settings);
-        window = std::make_unique<CWendrakeTerminalDlg>(platform, prompts, settingsDir.path());
+        SettingsFile(dir.path()).SaveSettings(settings);
+        window = makeWindow(dir.path());
         window->show();
         box = qobject_cast<TransferBox*>(window->Control(Id::TransferBox));
         connect();
@@ -485,7 +460,7 @@ TEST_F(SendDataTest, SavedOptionsComeBackInTheNextWindow) {
     window->MenuAction(Menu::ClearSentTransferData)->trigger();
     window->MenuAction(Menu::AutoSendTransferText)->trigger();
     window.reset();
-    CWendrakeTerminalDlg next(platform, prompts, settingsDir.path());
+    CWendrakeTerminalDlg next(platform, prompts, dir.path());
     EXPECT_EQ(next.Settings().ClearSentTransferData, 0);
     EXPECT_EQ(next.Settings().AutoSendTransferText, 1);
     EXPECT_FALSE(next.MenuAction(Menu::ClearSentTransferData)->isChecked());

@@ -1,23 +1,15 @@
-#include "terminal/CWendrakeTerminalDlg.h"
 #include "terminal/ReceiveFindBar.h"
-#include "terminal/ReceiveView.h"
-#include "terminal/TransferBox.h"
 
 #include "config/OptionsFile.h"
 #include "config/SettingsFile.h"
 #include "device/WendrakeProtocol.h"
-#include "emulator/EmulatedHidPlatform.h"
-#include "resources/TerminalDialogTemplate.h"
-#include "tests/support/RecordingPrompts.h"
+#include "tests/support/WindowFixture.h"
 
-#include <QAbstractButton>
-#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -36,49 +28,14 @@ namespace Id = TerminalControl;
 namespace Menu = TerminalMenuItem;
 using Kind = EmulatedHidPlatform::WireRecord::Kind;
 
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-class TerminalOptionsTest : public ::testing::Test {
+class TerminalOptionsTest : public WindowFixture<> {
 protected:
-    QTemporaryDir dir;
-    EmulatedHidPlatform platform;
-    AdapterFirmware& adapter = platform.AddAdapter("WD000001");
-    RecordingPrompts prompts;
-    std::unique_ptr<CWendrakeTerminalDlg> window;
+    AdapterFirmware& adapter = addAdapter("WD000001");
 
     void SetUp() override { openWindow(); }
-    void TearDown() override { window.reset(); }
 
-    void openWindow() {
-        window.reset();
-        window = std::make_unique<CWendrakeTerminalDlg>(platform, prompts, dir.path());
-    }
-    void showWindow() {
-        window->show();
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    }
-    QAbstractButton* button(int id) const {
-        return qobject_cast<QAbstractButton*>(window->Control(id));
-    }
-    ReceiveView* view() const {
-        return qobject_cast<ReceiveView*>(window->Control(Id::ReceiveView));
-    }
-    TransferBox* box() const {
-        return qobject_cast<TransferBox*>(window->Control(Id::TransferBox));
-    }
-    bool marked(int id) const { return window->MenuAction(id)->isChecked(); }
-    void choose(int id) { window->MenuAction(id)->trigger(); }
-    QString status() const { return window->Control(Id::StatusLine)->property("text").toString(); }
+    QString status() const { return text(Id::StatusLine); }
     QString optionsPath() const { return QDir(dir.path()).filePath(OptionsFile::FileName); }
-    void connect() {
-        button(Id::Connect)->click();
-        ASSERT_TRUE(window->Adapter().IsConnected());
-        adapter.ClearUartOutput();
-    }
     std::string uartOut() const {
         const std::vector<std::uint8_t> out = adapter.UartOutput();
         return std::string(out.begin(), out.end());

@@ -1,6 +1,7 @@
 #include "resources/DialogBuilder.h"
 
 #include "resources/AppIcon.h"
+#include "resources/CommandButtonAccessible.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -383,16 +384,20 @@ QWidget* DialogBuilder::createControl(const ControlTemplate& control, QWidget* p
                                          : new QPushButton(control.Text, parent);
             button->setCheckable(true);
             button->setAutoDefault(false);
+            CommandButtonAccessible::attach(button);
             return button;
         }
-        return manual ? new ManualCheckBox(control.Text, parent)
-                      : new QCheckBox(control.Text, parent);
+        QCheckBox* box =
+            manual ? new ManualCheckBox(control.Text, parent) : new QCheckBox(control.Text, parent);
+        CommandButtonAccessible::attach(box);
+        return box;
     }
     case ControlKind::RadioButton: {
         QRadioButton* radio = has(style, ControlStyle::NotAutomatic)
                                   ? new ManualRadioButton(control.Text, parent)
                                   : new QRadioButton(control.Text, parent);
         radio->setAutoExclusive(false); // the builder's button group keeps them exclusive
+        CommandButtonAccessible::attach(radio);
         return radio;
     }
     case ControlKind::Edit: {

@@ -85,8 +85,12 @@ CWendrakeTerminalDlg::CWendrakeTerminalDlg(HidPlatform& platform, UserPrompts& p
 
     TransferBox = qobject_cast<QPlainTextEdit*>(Control(TerminalControl::TransferBox));
     ReceiveView = qobject_cast<::ReceiveView*>(Control(TerminalControl::ReceiveView));
-    if (ReceiveView)
+    if (ReceiveView) {
         ReceiveView->setSource(&m_session.Received());
+        ReceiveView->setAccessibleName(QStringLiteral("Receive Data"));
+    }
+    if (TransferBox)
+        TransferBox->setAccessibleName(QStringLiteral("Transfer Data"));
     AdapterList = qobject_cast<QComboBox*>(Control(TerminalControl::AdapterList));
     Gpio0Action = qobject_cast<QComboBox*>(Control(TerminalControl::Gpio0Action));
     Gpio1Action = qobject_cast<QComboBox*>(Control(TerminalControl::Gpio1Action));

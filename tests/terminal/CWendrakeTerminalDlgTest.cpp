@@ -7,10 +7,12 @@
 #include "tests/support/RecordingPrompts.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QTemporaryDir>
@@ -625,6 +627,58 @@ INSTANTIATE_TEST_SUITE_P(Picks, PickAfterRebuildTest,
                                            PickCase{"PickedAdapterTakenMeanwhile", 0, "SER-B",
                                                     nullptr}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// An assistive tool's toggle runs the command, as a click does, and the mark follows the state.
+TEST_F(TerminalWindowTest, AssistiveToggleRunsTheCommandOfConnectAndCapture) {
+    addAdapter("SER-A");
+    openWindow();
+    const auto toggle = [](QWidget* widget) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        ASSERT_TRUE(accessible && accessible->actionInterface());
+        const QString action = QAccessibleActionInterface::toggleAction();
+        ASSERT_TRUE(accessible->actionInterface()->actionNames().contains(action));
+        accessible->actionInterface()->doAction(action);
+    };
+    const auto checkedState = [](QWidget* widget) {
+        return QAccessible::queryAccessibleInterface(widget)->state().checked != 0;
+    };
+    prompts.FileAnswers.push_back(settingsDir.filePath("capture.txt"));
+    button(Id::BrowseReceiveFile)->click();
+
+    struct Step {
+        int id;
+        bool on;
+        const char* caption;
+    };
+    const Step steps[] = {{Id::Connect, true, "Disconnect"},
+                          {Id::Capture, true, "Stop Capture and Save File"},
+                          {Id::Capture, false, "Capture Receive Data to File"},
+                          {Id::Connect, false, "Connect"}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.caption);
+        toggle(button(step.id));
+        EXPECT_EQ(button(step.id)->text(), step.caption);
+        EXPECT_EQ(button(step.id)->isChecked(), step.on);
+        EXPECT_EQ(checkedState(button(step.id)), step.on);
+    }
+    EXPECT_TRUE(prompts.Prompts.empty());
+    EXPECT_FALSE(window->Adapter().IsConnected());
+    EXPECT_EQ(QFile(settingsDir.filePath("capture.txt")).exists(), true);
+}
+
+TEST_F(TerminalWindowTest, AssistiveToolsReadTheNamesOfTheControls) {
+    openWindow();
+    const std::pair<int, const char*> names[] = {{Id::TransferBox, "Transfer Data"},
+                                                 {Id::ReceiveView, "Receive Data"},
+                                                 {Id::Connect, "Connect"},
+                                                 {Id::HexFormat, "Hex Format"}};
+    for (const auto& [id, name] : names) {
+        QAccessibleInterface* accessible =
+            QAccessible::queryAccessibleInterface(window->Control(id));
+        ASSERT_TRUE(accessible) << name;
+        EXPECT_EQ(accessible->text(QAccessible::Name), name);
+    }
+}
 
 // ---- Connect guard, timer ----
 

@@ -24,8 +24,10 @@ CWendrakeTerminalApp::~CWendrakeTerminalApp() {
 std::unique_ptr<CWendrakeTerminalDlg> CWendrakeTerminalApp::CreateMainWindow() {
     auto window = std::make_unique<CWendrakeTerminalDlg>(*m_platform, *m_prompts,
                                                          m_settingsDirectory, nullptr);
-    window->SetAboutBox([] {
-        CAbout about;
+    // Owned by the window, so window managers keep it a dialog of the window, without
+    // minimise or maximise boxes.
+    window->SetAboutBox([owner = window.get()] {
+        CAbout about(owner);
         about.exec();
     });
     return window;

@@ -871,8 +871,9 @@ void CWendrakeTerminalDlg::OnSettings() {
     {
         // The pin poll keeps running on this thread while the dialog is open.
         TerminalSettings& settings = Settings();
+        // Owned by the window: window managers then give it a dialog's frame over the window.
         CWendrakeSettingsDlg dialog(m_adapter, &settings.Uart, &settings.Pins,
-                                    &settings.ToggleResetOnConnect, m_prompts);
+                                    &settings.ToggleResetOnConnect, m_prompts, this);
         if (dialog.exec() != QDialog::Accepted)
             return;
     }
@@ -884,7 +885,7 @@ void CWendrakeTerminalDlg::OnPinTest() {
     // The key watch calls this from any dialog, the pin test itself included.
     if (!m_adapter.IsConnected() || m_pinTestOpen)
         return;
-    CPinTestDlg dialog(m_adapter, m_prompts);
+    CPinTestDlg dialog(m_adapter, m_prompts, this);
     StopPinPollTimer();
     m_pinTestOpen = true;
     const int result = dialog.exec();

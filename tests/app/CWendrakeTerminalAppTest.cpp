@@ -7,9 +7,11 @@
 #include "terminal/CWendrakeTerminalDlg.h"
 #include "tests/support/RecordingPrompts.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -104,6 +106,39 @@ TEST_F(TerminalAppTest, TheKeyWatchPassesOrdinaryTypingOn) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&edit));
     QTest::keyClicks(&edit, "Tt 41");
     EXPECT_EQ(edit.text(), "Tt 41");
+}
+
+// The modal dialogs belong to the window: window managers keep them over it, with a dialog's
+// frame (title and close box only) and a size the user cannot change.
+TEST_F(TerminalAppTest, ModalDialogsHaveTheWindowAsOwnerAndADialogFrame) {
+    platform->AddAdapter("SER-A");
+    std::unique_ptr<CWendrakeTerminalDlg> window = app->CreateMainWindow();
+    qobject_cast<QAbstractButton*>(window->Control(1007))->click();
+    ASSERT_TRUE(window->Adapter().IsConnected());
+
+    const std::pair<const char*, std::function<void()>> commands[] = {
+        {"About", [&] { window->MenuAction(TerminalMenuItem::About)->trigger(); }},
+        {"Settings", [&] { window->MenuAction(TerminalMenuItem::Settings)->trigger(); }},
+        {"Pin test", [&] { window->OnPinTest(); }},
+    };
+    for (const auto& [name, open] : commands) {
+        SCOPED_TRACE(name);
+        QWidget* owner = nullptr;
+        Qt::WindowFlags flags;
+        bool fixedSize = false;
+        whenModal([&](QWidget* modal) {
+            owner = modal->parentWidget();
+            flags = modal->windowFlags();
+            fixedSize = modal->minimumSize() == modal->maximumSize();
+            static_cast<QDialog*>(modal)->reject();
+        });
+        open();
+        EXPECT_EQ(owner, window.get());
+        EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Dialog);
+        EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+        EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+        EXPECT_TRUE(fixedSize);
+    }
 }
 
 } // namespace

@@ -1,14 +1,13 @@
 #include "terminal/FileSender.h"
 
 #include "device/CWendrake.h"
+#include "device/FileAccess.h"
 
 #include <new>
 #include <system_error>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 FileSender::FileSender(CWendrake& adapter) : m_adapter(adapter) {}
 
@@ -21,7 +20,7 @@ FileSender::OpenResult FileSender::Open(const QString& path) {
     // Only regular files are sent: a named pipe would hold the window in open() until a writer
     // came, a device in read() for ever. O_NONBLOCK keeps the open itself from waiting, and the
     // type is judged on the file actually opened, not on a name that may change in between.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = FileAccess::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
     if (fd < 0)
         return OpenResult::OpenFailed;
     struct stat info {};
@@ -29,12 +28,12 @@ FileSender::OpenResult FileSender::Open(const QString& path) {
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 ||
         ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
         !m_file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+        FileAccess::close(fd);
         return OpenResult::OpenFailed;
     }
     // No sharing: a file another program holds locked is refused, and ours stays locked for the
     // whole transfer.
-    if (::flock(m_file.handle(), LOCK_EX | LOCK_NB) != 0) {
+    if (!FileAccess::lock(m_file.handle())) {
         closeFile();
         return OpenResult::OpenFailed;
     }
@@ -110,7 +109,7 @@ void FileSender::Finish() {
 
 void FileSender::closeFile() {
     if (m_file.isOpen()) {
-        ::flock(m_file.handle(), LOCK_UN);
+        FileAccess::unlock(m_file.handle());
         m_file.close();
     }
 }

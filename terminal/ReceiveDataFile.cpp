@@ -1,12 +1,12 @@
 #include "terminal/ReceiveDataFile.h"
 
+#include "device/FileAccess.h"
 #include "device/LogCategories.h"
 
 #include <QFile>
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,35 +15,31 @@ ReceiveDataFile::~ReceiveDataFile() {
 }
 
 bool ReceiveDataFile::existsForReading(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = FileAccess::open(QFile::encodeName(path).constData(), O_RDONLY);
     if (fd < 0)
         return false;
     struct stat info {};
     // A folder opens for reading on Linux but is no file to overwrite.
     const bool isFile = ::fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode);
-    ::close(fd);
+    FileAccess::close(fd);
     return isFile;
 }
 
 bool ReceiveDataFile::open(const QString& path) {
     close();
     const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        logSystemFailure(lcFile(), "open", native.constData(), errno);
-        return false;
-    }
     // Another capture or save into the same file holds the lock: refuse rather than interleave.
     // Truncating only after the lock keeps that other writer's file intact.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        logSystemFailure(lcFile(), "flock", native.constData(), errno);
-        ::close(fd);
+    FileAccess::Failure failure;
+    const int fd = FileAccess::openLocked(native.constData(), O_RDWR | O_CREAT, failure, 0666);
+    if (fd < 0) {
+        logSystemFailure(lcFile(), failure.call(), native.constData(), failure.error);
         return false;
     }
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0) {
         logSystemFailure(lcFile(), "ftruncate", native.constData(), errno);
-        ::close(fd);
+        FileAccess::close(fd);
         return false;
     }
     m_fd = fd;
@@ -69,8 +65,6 @@ bool ReceiveDataFile::write(const char* data, qint64 size) {
 }
 
 void ReceiveDataFile::close() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    FileAccess::close(m_fd);
+    m_fd = -1;
 }

@@ -1,19 +1,21 @@
 #pragma once
 
 #include "device/platform/HidPlatform.h"
+#include "device/platform/HidrawNodes.h"
 
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
+class HidrawDevice;
 class UdevNoticeWatcher;
 
-// HID access on Linux: the kernel's hidraw nodes for transfers, sysfs for the list of interfaces
-// and their serial numbers, libudev for arrival and removal notices.
+// HID access on Linux: the kernel's hidraw nodes for transfers (each open one a HidrawDevice),
+// sysfs for the list of interfaces and their serial numbers (HidrawNodes), libudev for arrival
+// and removal notices. This class keeps the handles.
 class HidrawPlatform : public HidPlatform {
 public:
     // hidraw keeps a ring of 64 report slots per open file and one slot always stays empty to
@@ -55,26 +57,16 @@ public:
     // such a handle, transfers and cancels do.
     HidHandle adoptForTest(int fd, const HidCaps& caps, bool usesReportIds = true);
 
-    // The N of a node name "hidrawN"; nullopt for any other name.
-    static std::optional<unsigned> hidrawNumber(std::string_view name);
-    // The hidraw node numbers present under the sysfs root, in numeric order.
-    std::vector<unsigned> hidrawNodes() const;
-
 private:
-    struct Device;
+    std::shared_ptr<HidrawDevice> find(HidHandle handle) const;
+    HidHandle insert(std::shared_ptr<HidrawDevice> device);
 
-    std::shared_ptr<Device> find(HidHandle handle) const;
-    HidHandle insert(std::shared_ptr<Device> device);
-    std::string ueventPathFor(const std::string& path, int fd) const;
-    bool loadDescriptor(Device& device);
-
-    const std::string m_sysfsRoot;
-    const std::string m_devRoot;
+    const HidrawNodes m_nodes;
 
     // Transfers look a handle up while another thread may close it: a looked-up device stays
     // alive (its descriptors open) until the last user lets go of it.
     mutable std::mutex m_mutex;
-    std::map<HidHandle, std::shared_ptr<Device>> m_devices;
+    std::map<HidHandle, std::shared_ptr<HidrawDevice>> m_devices;
     HidHandle m_nextHandle = 1;
 
     std::unique_ptr<UdevNoticeWatcher> m_watcher;

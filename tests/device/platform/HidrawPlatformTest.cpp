@@ -1,4 +1,5 @@
 #include "device/platform/HidrawPlatform.h"
+#include "device/platform/HidrawNodes.h"
 #include "device/platform/HidrawUevent.h"
 
 #include <QTemporaryDir>
@@ -177,12 +178,12 @@ TEST_F(HidrawFakeTree, NoHidrawClassMeansNoInterfaces) {
 }
 
 TEST(HidrawPlatformNames, HidrawNumber) {
-    EXPECT_EQ(HidrawPlatform::hidrawNumber("hidraw0"), 0u);
-    EXPECT_EQ(HidrawPlatform::hidrawNumber("hidraw17"), 17u);
-    EXPECT_EQ(HidrawPlatform::hidrawNumber("hidraw"), std::nullopt);
-    EXPECT_EQ(HidrawPlatform::hidrawNumber("hidraw+1"), std::nullopt);
-    EXPECT_EQ(HidrawPlatform::hidrawNumber("hidraw99999999999999999999"), std::nullopt);
-    EXPECT_EQ(HidrawPlatform::hidrawNumber("xhidraw1"), std::nullopt);
+    EXPECT_EQ(HidrawNodes::hidrawNumber("hidraw0"), 0u);
+    EXPECT_EQ(HidrawNodes::hidrawNumber("hidraw17"), 17u);
+    EXPECT_EQ(HidrawNodes::hidrawNumber("hidraw"), std::nullopt);
+    EXPECT_EQ(HidrawNodes::hidrawNumber("hidraw+1"), std::nullopt);
+    EXPECT_EQ(HidrawNodes::hidrawNumber("hidraw99999999999999999999"), std::nullopt);
+    EXPECT_EQ(HidrawNodes::hidrawNumber("xhidraw1"), std::nullopt);
 }
 
 TEST_F(HidrawFakeTree, OpenIsExclusiveUntilClosed) {

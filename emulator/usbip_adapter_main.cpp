@@ -3,14 +3,16 @@
 // hidraw, sysfs and the netlink monitor see a true USB HID adapter, whose reports are answered by
 // the firmware model. Run as root where vhci_hcd is loaded.
 //
-// The commands are those of the uhid adapter program (one per line on standard input, each
-// answered "ok ..." or "error ..." after it has been carried out), plus:
+// The commands are those of the uhid adapter program (AdapterCommandReader's and the uhid
+// program's own), plus:
 //   hold NAME on|off          the OUT endpoint holds output reports (a UART held back by flow
 //                             control); off takes the held reports in order
 // inject and raw answer once the reports reached the host's queue (or after 1 s when nobody
 // reads). unplug detaches the device from its port.
 
+#include "device/FileAccess.h"
 #include "device/WendrakeTypes.h"
+#include "emulator/AdapterCommandReader.h"
 #include "emulator/AdapterFirmware.h"
 #include "emulator/UsbHidAdapter.h"
 
@@ -19,12 +21,10 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -39,53 +39,76 @@
 
 namespace {
 
+using Device = AdapterCommandReader::Device;
+
 const std::string VhciRoot = "/sys/devices/platform/vhci_hcd.0";
 constexpr unsigned FullSpeed = 2;
-constexpr std::uint16_t OtherVendorId = 0x1234;
-constexpr std::uint16_t OtherProductId = 0x5678;
 
-// The same non-adapter device the uhid program makes: one 8-byte input report, no report ids.
-const std::vector<std::uint8_t> OtherDescriptor = {
-    0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF,
-    0x00, 0x75, 0x08, 0x95, 0x08, 0x09, 0x01, 0x81, 0x02, 0xC0,
-};
-
-struct Device {
-    std::string name;
-    std::string serial;
-    bool adapter = true;
-    std::unique_ptr<AdapterFirmware> firmware;
+// A device's side of its USB/IP connection.
+struct UsbipLink {
     std::unique_ptr<UsbHidAdapter> usb;
     int sock = -1;
     int port = -1;
-    int timer = -1;
-    std::uint64_t burstPosition = 0;
-    std::uint64_t burstEnd = 0;
     std::string transport; // "unix" or "tcp"
 };
 
-std::map<std::string, Device> devices;
-
 bool writeSysfs(const std::string& path, const std::string& text) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    const int fd = FileAccess::open(path.c_str(), O_WRONLY);
     if (fd < 0)
         return false;
     const ssize_t n = ::write(fd, text.data(), text.size());
     const int error = errno;
-    ::close(fd);
+    FileAccess::close(fd);
     errno = error;
     return n == static_cast<ssize_t>(text.size());
 }
 
+class UsbipTransport : public AdapterCommandReader::Transport {
+public:
+    std::string Plug(Device& d) override;
+    bool Plugged(const Device& d) const override { return link(d).sock >= 0; }
+    bool Opened(const Device& d) const override {
+        const UsbipLink& l = link(d);
+        return l.usb && l.usb->PendingInTransfers() > 0;
+    }
+    int Descriptor(const Device& d) const override { return link(d).sock; }
+    void Service(Device& d) override;
+    bool CanSend(const Device& d) const override { return link(d).usb != nullptr; }
+    void SendBurstReport(Device& d, const std::uint8_t* report) override {
+        UsbipLink& l = link(d);
+        l.usb->QueueInputReport(
+            std::vector<std::uint8_t>(report, report + AdapterFirmware::InputReportLength));
+        flush(d, l);
+    }
+    std::string Command(Device& d, const std::string& verb, std::istream& in) override;
+    std::string StateTail(const Device& d) const override;
+    void Shutdown(Device& d) override {
+        UsbipLink& l = link(d);
+        if (l.port >= 0)
+            writeSysfs(VhciRoot + "/detach", std::to_string(l.port));
+        disconnect(d, l);
+    }
+
+private:
+    UsbipLink& link(const Device& d) const { return m_links[d.name]; }
+    int freePort() const;
+    static void disconnect(Device& d, UsbipLink& l);
+    static void flush(Device& d, UsbipLink& l);
+    static bool receive(const Device& d, UsbipLink& l);
+    bool serveUntil(Device& d, const std::function<bool()>& condition, int timeoutMs);
+
+    mutable std::map<std::string, UsbipLink> m_links;
+};
+
 // The first free port of the high-speed hub, which also takes full-speed devices. Lines read
 // "hs  0000 004 000 00000000 000000 0-0": hub, port, state (4 = free), ...
-int freePort() {
+int UsbipTransport::freePort() const {
     std::ifstream status(VhciRoot + "/status");
     std::string line;
     std::set<int> ours;
-    for (const auto& [name, d] : devices)
-        if (d.port >= 0)
-            ours.insert(d.port);
+    for (const auto& [name, l] : m_links)
+        if (l.port >= 0)
+            ours.insert(l.port);
     while (std::getline(status, line)) {
         std::istringstream in(line);
         std::string hub;
@@ -112,29 +135,29 @@ bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
     return true;
 }
 
-void disconnect(Device& d) {
-    if (d.sock >= 0)
-        ::close(d.sock);
-    d.sock = -1;
-    d.port = -1;
-    d.usb.reset();
+void UsbipTransport::disconnect(Device& d, UsbipLink& l) {
+    if (l.sock >= 0)
+        ::close(l.sock);
+    l.sock = -1;
+    l.port = -1;
+    l.usb.reset();
     d.burstPosition = d.burstEnd = 0;
 }
 
-void flush(Device& d) {
-    if (d.sock < 0 || !d.usb)
+void UsbipTransport::flush(Device& d, UsbipLink& l) {
+    if (l.sock < 0 || !l.usb)
         return;
-    if (!writeAll(d.sock, d.usb->TakeOutput()))
-        disconnect(d);
+    if (!writeAll(l.sock, l.usb->TakeOutput()))
+        disconnect(d, l);
 }
 
 // Reads what the kernel sent; false when the connection ended (the kernel detached the port).
-bool receive(Device& d) {
+bool UsbipTransport::receive(const Device& d, UsbipLink& l) {
     std::uint8_t buffer[16384];
     for (;;) {
-        const ssize_t n = ::recv(d.sock, buffer, sizeof buffer, MSG_DONTWAIT);
+        const ssize_t n = ::recv(l.sock, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n > 0) {
-            if (!d.usb->Feed(buffer, static_cast<std::size_t>(n))) {
+            if (!l.usb->Feed(buffer, static_cast<std::size_t>(n))) {
                 std::cerr << "usbip adapter: broken stream from the host on " << d.name << '\n';
                 return false;
             }
@@ -148,30 +171,32 @@ bool receive(Device& d) {
     }
 }
 
-void serviceSocket(Device& d) {
-    if (d.sock < 0)
+void UsbipTransport::Service(Device& d) {
+    UsbipLink& l = link(d);
+    if (l.sock < 0)
         return;
-    if (!receive(d)) {
-        disconnect(d);
+    if (!receive(d, l)) {
+        disconnect(d, l);
         return;
     }
-    flush(d);
+    flush(d, l);
 }
 
 // Serves one device's socket until the condition holds or the time is up.
-bool serveUntil(Device& d, const std::function<bool()>& condition, int timeoutMs) {
+bool UsbipTransport::serveUntil(Device& d, const std::function<bool()>& condition, int timeoutMs) {
+    const UsbipLink& l = link(d);
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!condition()) {
-        if (d.sock < 0)
+        if (l.sock < 0)
             return false;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               end - std::chrono::steady_clock::now())
                               .count();
         if (left <= 0)
             return condition();
-        pollfd p{d.sock, POLLIN, 0};
+        pollfd p{l.sock, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(left)) > 0)
-            serviceSocket(d);
+            Service(d);
     }
     return true;
 }
@@ -214,14 +239,16 @@ bool socketPair(int fds[2], bool tcp) {
     return true;
 }
 
-std::string attach(Device& d) {
+std::string UsbipTransport::Plug(Device& d) {
+    UsbipLink& l = link(d);
     UsbHidAdapter::Identity identity;
-    identity.VendorId = d.adapter ? WendrakeVendorId : OtherVendorId;
-    identity.ProductId = d.adapter ? WendrakeProductId : OtherProductId;
-    identity.Product = d.adapter ? "Wendrake USB adapter" : "Wendrake test other device";
+    identity.VendorId = d.adapter ? WendrakeVendorId : AdapterCommandReader::OtherVendorId;
+    identity.ProductId = d.adapter ? WendrakeProductId : AdapterCommandReader::OtherProductId;
+    identity.Product = d.productName();
     identity.Serial = d.serial;
-    identity.ReportDescriptor = d.adapter ? AdapterFirmware::ReportDescriptor() : OtherDescriptor;
-    d.usb = std::make_unique<UsbHidAdapter>(d.adapter ? d.firmware.get() : nullptr, identity);
+    identity.ReportDescriptor =
+        d.adapter ? AdapterFirmware::ReportDescriptor() : AdapterCommandReader::OtherDescriptor();
+    l.usb = std::make_unique<UsbHidAdapter>(d.adapter ? d.firmware.get() : nullptr, identity);
 
     const int port = freePort();
     if (port < 0)
@@ -244,160 +271,70 @@ std::string attach(Device& d) {
             ::close(fds[0]);
             continue;
         }
-        d.sock = fds[0];
-        d.port = port;
-        d.transport = tcp ? "tcp" : "unix";
-        return "ok port=" + std::to_string(port) + " transport=" + d.transport;
+        l.sock = fds[0];
+        l.port = port;
+        l.transport = tcp ? "tcp" : "unix";
+        return "ok port=" + std::to_string(port) + " transport=" + l.transport;
     }
-    d.usb.reset();
+    l.usb.reset();
     return "error cannot attach " + d.name + ": " + lastError;
 }
 
-std::vector<std::uint8_t> parseHex(const std::string& text) {
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
-        bytes.push_back(static_cast<std::uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
-    return bytes;
-}
-
-void burstTick(Device& d) {
-    if (d.burstPosition < d.burstEnd && d.usb) {
-        const std::size_t n = static_cast<std::size_t>(
-            std::min<std::uint64_t>(AdapterFirmware::MaxChunkBytes, d.burstEnd - d.burstPosition));
-        std::vector<std::uint8_t> report(AdapterFirmware::InputReportLength, 0);
-        report[0] = static_cast<std::uint8_t>(AdapterFirmware::UartReportBase + n);
-        for (std::size_t i = 0; i < n; ++i)
-            report[1 + i] = static_cast<std::uint8_t>((d.burstPosition + i) % 251);
-        d.usb->QueueInputReport(std::move(report));
-        d.burstPosition += n;
-        flush(d);
-    }
-    if (d.burstPosition >= d.burstEnd) {
-        itimerspec off{};
-        timerfd_settime(d.timer, 0, &off, nullptr);
-    }
-}
-
-std::string stateLine(const Device& d) {
-    const AdapterFirmware& f = *d.firmware;
-    const AdapterFirmware::UartSettings u = f.Uart();
-    const AdapterFirmware::PinSettings p = f.Pins();
+std::string UsbipTransport::StateTail(const Device& d) const {
+    const UsbipLink& l = link(d);
     std::ostringstream s;
-    s << "ok plugged=" << (d.sock >= 0) << " opened=" << (d.usb && d.usb->PendingInTransfers() > 0)
-      << " enabled=" << f.UartEnabled() << " baud=" << u.BaudRate << " parity=" << int(u.Parity)
-      << " flow=" << int(u.FlowControl) << " databits=" << int(u.DataBits)
-      << " stopbits=" << int(u.StopBits) << " pins=" << int(p.Gpio0Mode) << ',' << int(p.Gpio1Mode)
-      << ',' << int(p.TxMode) << ',' << int(p.FourthPinMode) << " latch=" << int(f.Latch())
-      << " mode=" << int(f.ModeState()) << " purges=";
-    const std::vector<std::uint8_t> purges = f.PurgeCodes();
-    for (std::size_t i = 0; i < purges.size(); ++i)
-        s << (i ? "," : "") << int(purges[i]);
-    if (purges.empty())
-        s << '-';
-    s << " bytesout=" << f.UartBytesOut() << " bytesin=" << f.UartBytesIn()
-      << " ignored=" << f.IgnoredOutputReports()
-      << " sent=" << (d.usb ? d.usb->InputReportsSent() : 0)
-      << " held=" << (d.usb ? d.usb->HeldOutTransfers() : 0)
-      << " unlinks=" << (d.usb ? d.usb->Unlinks() : 0)
-      << " config=" << int(d.usb ? d.usb->Configuration() : 0)
-      << " queued=" << (d.usb ? d.usb->QueuedInputReports() : 0)
-      << " burst=" << (d.burstEnd - d.burstPosition) << " transport=" << d.transport;
+    s << " sent=" << (l.usb ? l.usb->InputReportsSent() : 0)
+      << " held=" << (l.usb ? l.usb->HeldOutTransfers() : 0)
+      << " unlinks=" << (l.usb ? l.usb->Unlinks() : 0)
+      << " config=" << int(l.usb ? l.usb->Configuration() : 0)
+      << " queued=" << (l.usb ? l.usb->QueuedInputReports() : 0)
+      << " burst=" << (d.burstEnd - d.burstPosition) << " transport=" << l.transport;
     return s.str();
 }
 
-std::string runCommand(const std::string& line, bool& quit) {
-    std::istringstream in(line);
-    std::string verb, name;
-    in >> verb >> name;
-    if (verb == "quit") {
-        quit = true;
-        return "ok";
-    }
-    if (verb == "plug" || verb == "other") {
-        auto [it, fresh] = devices.try_emplace(name);
-        Device& d = it->second;
-        if (d.sock >= 0)
-            return "error " + name + " is plugged";
-        if (fresh) {
-            d.name = name;
-            d.adapter = verb == "plug";
-            d.firmware = std::make_unique<AdapterFirmware>();
-            d.firmware->SetRecordUartOutput(false);
-            d.timer = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-        } else {
-            d.firmware->PowerCycle();
-        }
-        if (verb == "plug")
-            in >> d.serial;
-        else
-            d.serial = "other-" + name;
-        return attach(d);
-    }
-    auto it = devices.find(name);
-    if (it == devices.end())
-        return "error no device " + name;
-    Device& d = it->second;
+std::string UsbipTransport::Command(Device& d, const std::string& verb, std::istream& in) {
+    UsbipLink& l = link(d);
     AdapterFirmware& f = *d.firmware;
     if (verb == "unplug") {
-        if (d.port >= 0 && !writeSysfs(VhciRoot + "/detach", std::to_string(d.port)))
-            std::cerr << "usbip adapter: detach " << d.port << ": " << std::strerror(errno) << '\n';
-        disconnect(d);
+        if (l.port >= 0 && !writeSysfs(VhciRoot + "/detach", std::to_string(l.port)))
+            std::cerr << "usbip adapter: detach " << l.port << ": " << std::strerror(errno) << '\n';
+        disconnect(d, l);
         return "ok";
     }
-    if (verb == "state")
-        return stateLine(d);
-    if (verb == "loopback") {
-        std::string on;
-        in >> on;
-        f.SetLoopback(on == "on");
-        return "ok";
-    }
-    if (verb == "modes") {
-        unsigned v;
-        while (in >> v)
-            f.QueueModeAnswer(static_cast<std::uint8_t>(v));
-        return "ok";
-    }
-    if (verb == "fifo") {
-        unsigned tx = 0, rx = 0;
-        in >> tx >> rx;
-        f.SetFifoCounts(static_cast<std::uint16_t>(tx), static_cast<std::uint16_t>(rx));
-        return "ok";
-    }
-    if (!d.usb)
-        return "error " + name + " is not plugged";
+    if (!l.usb)
+        return "error " + d.name + " is not plugged";
     if (verb == "fail" || verb == "mute") {
         unsigned id = 0, count = 0;
         in >> std::hex >> id >> std::dec >> count;
         if (verb == "fail")
-            d.usb->FailFeature(static_cast<std::uint8_t>(id), count);
+            l.usb->FailFeature(static_cast<std::uint8_t>(id), count);
         else
-            d.usb->MuteFeature(static_cast<std::uint8_t>(id), count);
+            l.usb->MuteFeature(static_cast<std::uint8_t>(id), count);
         return "ok";
     }
     if (verb == "hold") {
         std::string on;
         in >> on;
-        d.usb->SetHoldOutput(on == "on");
-        flush(d);
+        l.usb->SetHoldOutput(on == "on");
+        flush(d, l);
         return "ok";
     }
     if (verb == "inject" || verb == "raw") {
         std::string hex;
         in >> hex;
-        const std::vector<std::uint8_t> bytes = parseHex(hex);
+        const std::vector<std::uint8_t> bytes = AdapterCommandReader::ParseHex(hex);
         if (verb == "inject") {
             f.InjectUartInput(bytes.data(), bytes.size());
-            d.usb->Service();
+            l.usb->Service();
         } else {
             if (bytes.empty() || bytes.size() > UsbHidAdapter::MaxPacketSize + 1u)
                 return "error raw needs 1 to 65 bytes";
-            d.usb->QueueInputReport(bytes);
+            l.usb->QueueInputReport(bytes);
         }
-        flush(d);
+        flush(d, l);
         // The kernel asks for the next report only after it queued this one.
         const bool delivered = serveUntil(
-            d, [&] { return d.usb && d.usb->InputDelivered(); }, 1000);
+            d, [&] { return l.usb && l.usb->InputDelivered(); }, 1000);
         return delivered ? "ok" : "ok undelivered";
     }
     if (verb == "burst") {
@@ -405,13 +342,7 @@ std::string runCommand(const std::string& line, bool& quit) {
         in >> bytes >> micros;
         if (micros == 0)
             return "error burst needs a pace";
-        d.burstPosition = 0;
-        d.burstEnd = bytes;
-        itimerspec pace{};
-        pace.it_interval.tv_sec = static_cast<time_t>(micros / 1000000);
-        pace.it_interval.tv_nsec = static_cast<long>(micros % 1000000 * 1000);
-        pace.it_value = pace.it_interval;
-        timerfd_settime(d.timer, 0, &pace, nullptr);
+        AdapterCommandReader::StartBurst(d, bytes, micros);
         return "ok";
     }
     return "error unknown command " + verb;
@@ -420,67 +351,6 @@ std::string runCommand(const std::string& line, bool& quit) {
 } // namespace
 
 int main() {
-    std::signal(SIGPIPE, SIG_IGN);
-    std::ios::sync_with_stdio(false);
-    std::string pendingInput;
-    bool quit = false;
-    bool inputOpen = true;
-    while (!quit && inputOpen) {
-        std::vector<pollfd> fds{{STDIN_FILENO, POLLIN, 0}};
-        std::vector<Device*> owners{nullptr};
-        std::vector<bool> isTimer{false};
-        for (auto& [name, d] : devices) {
-            if (d.sock >= 0) {
-                fds.push_back({d.sock, POLLIN, 0});
-                owners.push_back(&d);
-                isTimer.push_back(false);
-            }
-            if (d.timer >= 0 && d.burstPosition < d.burstEnd) {
-                fds.push_back({d.timer, POLLIN, 0});
-                owners.push_back(&d);
-                isTimer.push_back(true);
-            }
-        }
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        for (std::size_t i = 1; i < fds.size(); ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLERR | POLLHUP)))
-                continue;
-            if (isTimer[i]) {
-                std::uint64_t ticks = 0;
-                if (::read(fds[i].fd, &ticks, sizeof ticks) == sizeof ticks)
-                    burstTick(*owners[i]);
-            } else {
-                serviceSocket(*owners[i]);
-            }
-        }
-        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            char buffer[4096];
-            const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-            if (n <= 0) {
-                inputOpen = false;
-                continue;
-            }
-            pendingInput.append(buffer, static_cast<std::size_t>(n));
-            std::size_t eol;
-            while (!quit && (eol = pendingInput.find('\n')) != std::string::npos) {
-                const std::string line = pendingInput.substr(0, eol);
-                pendingInput.erase(0, eol + 1);
-                if (line.empty())
-                    continue;
-                std::cout << runCommand(line, quit) << '\n' << std::flush;
-            }
-        }
-    }
-    for (auto& [name, d] : devices) {
-        if (d.port >= 0)
-            writeSysfs(VhciRoot + "/detach", std::to_string(d.port));
-        disconnect(d);
-        if (d.timer >= 0)
-            ::close(d.timer);
-    }
-    return 0;
+    UsbipTransport transport;
+    return AdapterCommandReader(transport).Run();
 }

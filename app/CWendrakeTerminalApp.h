@@ -1,7 +1,9 @@
 #pragma once
 
+#include "device/CWendrake.h"
 #include "device/platform/HidPlatform.h"
 #include "resources/UserPrompts.h"
+#include "terminal/PlatformNoticeSource.h"
 
 #include <QObject>
 #include <QString>
@@ -47,6 +49,9 @@ protected:
 private:
     std::unique_ptr<HidPlatform> m_platform;
     std::unique_ptr<UserPrompts> m_prompts;
+    // What the window gets of the platform: the adapter and the notices.
+    CWendrake m_adapter{*m_platform};
+    PlatformNoticeSource m_notices{*m_platform};
     QString m_settingsDirectory;
     CWendrakeTerminalDlg* m_mainWindow = nullptr;
 

@@ -11,6 +11,7 @@
 #include "emulator/EmulatedHidPlatform.h"
 #include "resources/TerminalDialogTemplate.h"
 #include "terminal/CWendrakeTerminalDlg.h"
+#include "terminal/PlatformNoticeSource.h"
 #include "terminal/ReceiveView.h"
 #include "tests/support/RecordingPrompts.h"
 
@@ -155,7 +156,9 @@ int runCase(int argc, char** argv, const Case& c, std::uint64_t total) {
     });
 
     RecordingPrompts prompts;
-    CWendrakeTerminalDlg window(platform, prompts, settings.path());
+    CWendrake wendrake(platform);
+    PlatformNoticeSource notices(platform);
+    CWendrakeTerminalDlg window(wendrake, notices, prompts, settings.path());
     window.resize(1000, 800);
     window.show();
     auto* view = qobject_cast<ReceiveView*>(window.Control(TerminalControl::ReceiveView));

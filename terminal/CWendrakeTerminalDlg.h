@@ -4,10 +4,14 @@
 #include "config/TerminalSettings.h"
 #include "device/CWendrake.h"
 #include "device/WendrakeTypes.h"
-#include "device/platform/HidPlatform.h"
 #include "resources/UserPrompts.h"
+#include "terminal/AdapterNoticeSource.h"
 #include "terminal/FileSender.h"
+#include "terminal/OptionCommands.h"
+#include "terminal/PinCommands.h"
 #include "terminal/ReceivedText.h"
+#include "terminal/SendCommands.h"
+#include "terminal/TerminalPrompts.h"
 #include "terminal/TerminalSession.h"
 
 #include <QDialog>
@@ -27,8 +31,9 @@ class ReceiveView;
 class TransferBox;
 
 // The program's main window: the widgets, the adapter list and its notices, the status line and
-// pin lists, and the commands of the receive, send, pin and settings work. The connection itself
-// (sequences, threads, files) is the TerminalSession's; the handlers here forward to it.
+// pin lists. The connection itself (sequences, threads, files) is the TerminalSession's; the
+// send, pin and option commands are SendCommands', PinCommands' and OptionCommands'. The
+// handlers here forward to them.
 class CWendrakeTerminalDlg : public QDialog {
     Q_OBJECT
 
@@ -37,9 +42,14 @@ public:
     static constexpr int PinPollPeriodMs = TerminalSession::PinPollPeriodMs;
     static constexpr int ConnectPauseMs = TerminalSession::ConnectPauseMs;
     static constexpr const char* HelpFileName = "Wendrake Terminal Help.chm";
+    // The caret goes here after a format switch (or to the end of a shorter text).
+    static constexpr qint64 FormatSwitchCaret = 65535;
+    static constexpr std::uint32_t TypedSendReportTimeoutMs =
+        TerminalSession::TypedSendReportTimeoutMs;
 
-    // settingsDirectory empty: the executable's directory.
-    CWendrakeTerminalDlg(HidPlatform& platform, UserPrompts& prompts,
+    // The window drives adapter and learns of adapters coming and going from notices; both
+    // outlive it. settingsDirectory empty: the executable's directory.
+    CWendrakeTerminalDlg(CWendrake& adapter, AdapterNoticeSource& notices, UserPrompts& prompts,
                          QString settingsDirectory = {}, QWidget* parent = nullptr);
     ~CWendrakeTerminalDlg() override;
 
@@ -49,14 +59,15 @@ public:
     TerminalSession& Session() { return m_session; }
     ReceiveFindBar* FindBar() const { return m_findBar; }
     // The adapter that was lost and is waited for (automatic reconnect); empty when none.
-    QString ReconnectSerial() const { return m_reconnectSerial; }
+    QString ReconnectSerial() const { return m_session.ReconnectSerial(); }
     CWendrake& Adapter() { return m_adapter; }
     TerminalSettings& Settings() { return m_session.Settings(); }
-    UserPrompts& Prompts() { return m_prompts; }
+    UserPrompts& Prompts() { return m_prompts.Prompts(); }
     SettingsFile& SettingsStore() { return m_session.SettingsStore(); }
     // The control of a template id, or null.
     QWidget* Control(int id) const;
     QAction* MenuAction(int id) const;
+    ::TransferBox* Transfer() const;
     bool IsAsciiFormat() const;
     QIcon OnQueryDragIcon() const { return m_appIcon; }
 
@@ -81,60 +92,61 @@ public:
     void UpdateData(bool saveAndValidate);
 
     // ---- Receive and capture ----
-    // The caret goes here after a format switch (or to the end of a shorter text).
-    static constexpr qint64 FormatSwitchCaret = 65535;
     // One read of the receive thread, on the window's thread: capture file, stored texts, view.
-    void AppendReceivedText(const QByteArray& bytes, qint64 arrivalMs = -1);
+    void AppendReceivedText(const QByteArray& bytes, qint64 arrivalMs = -1) {
+        m_session.AppendReceived(bytes, arrivalMs);
+    }
     void ToggleCapture();
     QByteArray AsciiText() const { return m_session.Received().asciiText(); }
     QByteArray HexText() const { return m_session.Received().hexText(); }
     const ReceivedText& ReceivedData() const { return m_session.Received(); }
 
     // ---- Sending ----
-    static constexpr std::uint32_t TypedSendReportTimeoutMs =
-        TerminalSession::TypedSendReportTimeoutMs;
     // The file transfer state: block, length, progress counter and the open file.
     FileSender& FileTransfer() { return m_session.FileTransfer(); }
 
 public slots:
     // ---- Window and connection ----
     void OnConnect();
-    void OnExit();
+    void OnExit() { reject(); }
     void OnHelp();
-    void OnAbout();
+    void OnAbout() {
+        if (m_runAboutBox)
+            m_runAboutBox();
+    }
 
     // ---- Receive and capture ----
     void OnDataFormat();
     void OnClear();
     void OnBrowseReceiveFile();
-    void OnCapture();
+    void OnCapture() { ToggleCapture(); }
     void OnSaveAsciiData();
     void OnSaveHexData();
 
     // ---- Sending ----
-    void OnSendData();
-    void OnTransferTextChange();
-    void OnClearSentTransferData();
-    void OnAutoSendTransferText();
-    void OnSendFile();
+    void OnSendData() { m_send.SendData(); }
+    void OnTransferTextChange() { m_send.TransferTextChanged(); }
+    void OnClearSentTransferData() { m_send.ToggleClearSentTransferData(); }
+    void OnAutoSendTransferText() { m_send.ToggleAutoSendTransferText(); }
+    void OnSendFile() { m_send.SendFile(); }
 
     // ---- Pins, FIFO, settings ----
-    void OnSetPinStates();
-    void OnViewFifoStatus();
-    void OnPurgeFifo();
-    void OnSettings();
-    void OnPinTest();
+    void OnSetPinStates() { m_pins.SetPinStates(); }
+    void OnViewFifoStatus() { m_pins.ViewFifoStatus(); }
+    void OnPurgeFifo() { m_pins.PurgeFifo(); }
+    void OnSettings() { m_pins.Settings(); }
+    void OnPinTest() { m_pins.PinTest(); }
 
     // ---- Find, view and send options ----
     void OnFind();
     void OnFindNext();
     void OnFindPrevious();
-    void OnFollowNewData();
-    void OnHoldWhileReading();
-    void OnShowTimestamps();
-    void OnHexDumpLayout();
-    void OnLineEnding(LineEnding ending);
-    void OnAutoReconnect();
+    void OnFollowNewData() { toggleOption(&TerminalOptions::FollowNewData); }
+    void OnHoldWhileReading() { toggleOption(&TerminalOptions::HoldWhileReading); }
+    void OnShowTimestamps() { toggleOption(&TerminalOptions::ShowTimestamps); }
+    void OnHexDumpLayout() { toggleOption(&TerminalOptions::HexDumpLayout); }
+    void OnLineEnding(LineEnding ending) { m_options.SetLineEnding(ending, ReceiveView); }
+    void OnAutoReconnect() { toggleOption(&TerminalOptions::AutoReconnect); }
 
 public:
     void done(int result) override;
@@ -154,34 +166,30 @@ private:
     void installCustomWidgets(DialogBuilder& builder);
     void connectCommands();
     void connectSession();
-    void connectOptionCommands();
-    void applyOptions();
-    void toggleOption(bool& option);
+    void toggleOption(bool TerminalOptions::*option) { m_options.Toggle(option, ReceiveView); }
     void placeFindBar();
     // The pin poll found the adapter gone: disconnect, and wait for it when asked to.
     void onAdapterLost();
     void reconnectIfBack();
     void showConnectionState(bool connected);
     void showPinLevels(std::uint8_t latch);
-    void showError(const QString& text, const QString& detail = QString());
-    QString connectErrorDetail(TerminalSession::ConnectResult result);
+    void showPinActionLists(const std::optional<UartConfig>& uart);
 
     // ---- Receive view, capture and saving ----
     void BlankReceiveView(bool blank);
     void SaveTextToFile(const QString& defaultFileName, const ReceivedText::Snapshot& text);
 
-    HidPlatform& m_platform;
-    UserPrompts& m_prompts;
-    CWendrake m_adapter;
+    AdapterNoticeSource& m_notices;
+    TerminalPrompts m_prompts;
+    CWendrake& m_adapter;
     TerminalSession m_session;
+    SendCommands m_send{*this, m_session, m_prompts};
+    PinCommands m_pins{*this, m_session, m_prompts};
+    OptionCommands m_options{*this, m_session};
     ReceiveFindBar* m_findBar = nullptr;
-    QString m_connectedSerial;
     // The list was rebuilt while connected: the connected adapter is missing from it, so its
     // indexes no longer match the enumeration once that adapter is free again.
     bool m_listBuiltWhileConnected = false;
-    QString m_reconnectSerial;
-    // OnSendData runs for a change of the box (automatic send): no line ending then.
-    bool m_sendingAutomatically = false;
     QIcon m_appIcon;
     QMenuBar* m_menuBar = nullptr;
 
@@ -205,17 +213,8 @@ private:
     QString Q3ResetState;
 
     QFont TerminalFont;
-    // One pin test dialog at a time: its own poll stands in for the window's while it is open.
-    bool m_pinTestOpen = false;
     bool DeviceNotification = false;
     bool m_destroyed = false;
     bool m_focusSet = false;
     std::function<void()> m_runAboutBox;
-
-    // ---- Sending ----
-    ::TransferBox* transferBox() const;
-    void toggleSendOption(std::int32_t& flag, int menuItemId);
-    void showFileError(const QString& text);
-    QString SendText;   // the box's text as OnSendData took it
-    QString ChangeText; // the box's text as OnTransferTextChange took it
 };

@@ -54,3 +54,10 @@ QString ConnectionStatusText(const std::optional<UartConfig>& uart) {
     text += stopBitsText(*uart);
     return text;
 }
+
+QString NotConnectedStatusText(const QString& waitingFor) {
+    QString text = QStringLiteral("NOT CONNECTED");
+    if (!waitingFor.isEmpty())
+        text += QStringLiteral("  -  Waiting for %1 to reconnect").arg(waitingFor);
+    return text;
+}

@@ -190,6 +190,18 @@ void TerminalSession::PollPins() {
     emit pinLevelsRead(latch);
 }
 
+void TerminalSession::NoteAdapterLost() {
+    if (m_options.AutoReconnect && !m_connectedSerial.isEmpty())
+        m_reconnectSerial = m_connectedSerial;
+}
+
+bool TerminalSession::StopWaitingForReconnect() {
+    if (m_reconnectSerial.isEmpty())
+        return false;
+    m_reconnectSerial.clear();
+    return true;
+}
+
 // =============================================================================================
 // Received data and capture
 // =============================================================================================

@@ -128,6 +128,18 @@ public:
     std::optional<FifoStatus> ReadFifoStatus();
     bool PurgeFifo();
 
+    // ---- Automatic reconnect ----
+    // The serial of the adapter connected; the window notes it at connect.
+    void SetConnectedSerial(const QString& serial) { m_connectedSerial = serial; }
+    // The pin poll found the adapter gone: with automatic reconnect on, its serial is waited
+    // for.
+    void NoteAdapterLost();
+    // The serial waited for; empty when none.
+    QString ReconnectSerial() const { return m_reconnectSerial; }
+    void WaitForReconnect(const QString& serial) { m_reconnectSerial = serial; }
+    // Ends a wait; true when there was one.
+    bool StopWaitingForReconnect();
+
 signals:
     // The connection came up (true) or a tear-down ended (false).
     void connectionChanged(bool connected);
@@ -152,6 +164,8 @@ private:
     WendrakeStatus m_lastConnectStatus = WendrakeOk;
     TerminalSettings m_settings;
     TerminalOptions m_options;
+    QString m_connectedSerial;
+    QString m_reconnectSerial;
 
     // The adapter's own UART configuration as found at connect; written back only if it was
     // read, so a failed read never pushes made-up values to the adapter.

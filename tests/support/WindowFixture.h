@@ -4,6 +4,7 @@
 #include "resources/TerminalDialogTemplate.h"
 #include "resources/TerminalMenu.h"
 #include "terminal/CWendrakeTerminalDlg.h"
+#include "terminal/PlatformNoticeSource.h"
 #include "terminal/ReceiveView.h"
 #include "terminal/TransferBox.h"
 #include "tests/support/RecordingPrompts.h"
@@ -32,7 +33,7 @@ public:
     void TearDown() override { window.reset(); }
 
     std::unique_ptr<CWendrakeTerminalDlg> makeWindow(const QString& settingsFolder) {
-        return std::make_unique<CWendrakeTerminalDlg>(platform, prompts, settingsFolder);
+        return std::make_unique<CWendrakeTerminalDlg>(wendrake, notices, prompts, settingsFolder);
     }
     // One window at a time: a window open before is closed first.
     void openWindow() {
@@ -85,5 +86,8 @@ public:
     Platform platform;
     Prompts prompts;
     std::vector<AdapterFirmware*> adapters;
+    // What the window gets of the platform.
+    CWendrake wendrake{platform};
+    PlatformNoticeSource notices{platform};
     std::unique_ptr<CWendrakeTerminalDlg> window;
 };

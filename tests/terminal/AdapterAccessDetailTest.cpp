@@ -1,6 +1,7 @@
 #include "terminal/AdapterAccessDetail.h"
 #include "device/platform/HidrawPlatform.h"
 #include "terminal/CWendrakeTerminalDlg.h"
+#include "terminal/PlatformNoticeSource.h"
 #include "tests/support/RecordingPrompts.h"
 #include "tests/support/UnprivilegedFileAccess.h"
 
@@ -210,7 +211,9 @@ TEST_F(AdapterNodes, ConnectWithNoAdapterListedExplainsTheNodeNotAllowed) {
     HidrawPlatform platform(sys(), dev());
     RecordingPrompts prompts;
     QTemporaryDir settings;
-    CWendrakeTerminalDlg window(platform, prompts, settings.path());
+    CWendrake wendrake(platform);
+    PlatformNoticeSource notices(platform);
+    CWendrakeTerminalDlg window(wendrake, notices, prompts, settings.path());
     {
         UnprivilegedFileAccess user;
         ASSERT_TRUE(user.active());

@@ -1,10 +1,6 @@
-#include "terminal/CWendrakeTerminalDlg.h"
-
 #include "config/SettingsFile.h"
-#include "emulator/EmulatedHidPlatform.h"
-#include "resources/TerminalDialogTemplate.h"
-#include "resources/TerminalMenu.h"
-#include "tests/support/RecordingPrompts.h"
+#include "tests/support/AdapterSettings.h"
+#include "tests/support/WindowFixture.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -50,36 +46,8 @@ public slots:
     void open(const QUrl& url) { Urls.push_back(url); }
 };
 
-AdapterFirmware::UartSettings uart(std::uint32_t baud, std::uint8_t parity, std::uint8_t flow,
-                                   std::uint8_t dataBits, std::uint8_t stopBits) {
-    AdapterFirmware::UartSettings settings;
-    settings.BaudRate = baud;
-    settings.Parity = parity;
-    settings.FlowControl = flow;
-    settings.DataBits = dataBits;
-    settings.StopBits = stopBits;
-    return settings;
-}
-
-class TerminalWindowTest : public ::testing::Test {
+class TerminalWindowTest : public WindowFixture<> {
 protected:
-    void TearDown() override { window.reset(); }
-
-    AdapterFirmware& addAdapter(const std::string& serial) { return platform.AddAdapter(serial); }
-
-    void openWindow() {
-        window = std::make_unique<CWendrakeTerminalDlg>(platform, prompts, settingsDir.path());
-    }
-
-    QAbstractButton* button(int id) const {
-        return qobject_cast<QAbstractButton*>(window->Control(id));
-    }
-    QComboBox* list(int id) const { return qobject_cast<QComboBox*>(window->Control(id)); }
-    QString text(int id) const {
-        if (auto* label = qobject_cast<QLabel*>(window->Control(id)))
-            return label->text();
-        return QStringLiteral("<not a label>");
-    }
     QStringList entries(int id) const {
         QStringList items;
         for (int i = 0; i < list(id)->count(); ++i)
@@ -113,11 +81,6 @@ protected:
     }
 
     std::vector<std::string> wire() const { return platform.WireSummary(); }
-
-    QTemporaryDir settingsDir;
-    EmulatedHidPlatform platform;
-    RecordingPrompts prompts;
-    std::unique_ptr<CWendrakeTerminalDlg> window;
 };
 
 // ---- Start ----
@@ -158,14 +121,14 @@ TEST_F(TerminalWindowTest, LoadsTheSettingsFileWithTheSendOptionMarks) {
     saved.ToggleResetOnConnect = 0;
     saved.ClearSentTransferData = 0;
     saved.AutoSendTransferText = 1;
-    SettingsFile(settingsDir.path()).SaveSettings(saved);
+    SettingsFile(dir.path()).SaveSettings(saved);
 
     openWindow();
 
     EXPECT_EQ(window->Settings(), saved);
     EXPECT_FALSE(window->MenuAction(Menu::ClearSentTransferData)->isChecked());
     EXPECT_TRUE(window->MenuAction(Menu::AutoSendTransferText)->isChecked());
-    EXPECT_EQ(QDir::current().canonicalPath(), QDir(settingsDir.path()).canonicalPath());
+    EXPECT_EQ(QDir::current().canonicalPath(), QDir(dir.path()).canonicalPath());
 }
 
 // ---- Connect failures ----
@@ -232,22 +195,6 @@ INSTANTIATE_TEST_SUITE_P(
                        "Error enabling UART, closing device"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(TerminalWindowTest, UartEnableFailureRestoresTheConfigurationBeforeClosing) {
-    addAdapter("SER-A").SetUart(uart(9600, 2, 1, 7, 1));
-    openWindow();
-    platform.FailFeatureReportId(AdapterFirmware::UartEnableReport);
-
-    clickConnect();
-
-    const std::vector<std::string> sent = wire();
-    ASSERT_GE(sent.size(), 4u);
-    // Flow control off, the refused enable, then the saved configuration back and the handshake.
-    EXPECT_THAT(std::vector<std::string>(sent.begin() + 4, sent.end()),
-                ElementsAre("get 46 80 25 00 00 02 01 07 01", "set 46 80 25 00 00 02 00 07 01",
-                            "set 45 01 (failed)", "set 46 80 25 00 00 02 01 07 01", "set 40 02",
-                            "get 42 00"));
-}
-
 // ---- Connect sequence on the wire ----
 
 TEST_F(TerminalWindowTest, ConnectSwitchesFlowControlOffFirstAndDisconnectRestoresIt) {
@@ -283,51 +230,6 @@ TEST_F(TerminalWindowTest, ConnectSwitchesFlowControlOffFirstAndDisconnectRestor
     EXPECT_EQ(adapter.Uart(), uart(9600, 2, 1, 7, 1));
     EXPECT_FALSE(platform.IsOpen(0));
     EXPECT_TRUE(prompts.Prompts.empty());
-}
-
-TEST_F(TerminalWindowTest, WithoutTheResetOptionNoLatchIsWrittenAndNothingIsFlushed) {
-    platform.SetInputPacing(EmulatedHidPlatform::InputPacing::FlowControlled);
-    AdapterFirmware& adapter = addAdapter("SER-A");
-    openWindow();
-    adapter.InjectUartInput("boot"); // waits in the adapter, reaches the host at open
-    window->Settings().ToggleResetOnConnect = 0;
-    window->Settings().Pins.Gpio0Mode = 2;
-    window->Settings().Uart.BaudRate = 57600;
-
-    clickConnect();
-
-    const std::vector<std::string> sent = wire();
-    EXPECT_TRUE(std::none_of(sent.begin(), sent.end(),
-                             [](const std::string& line) { return line.rfind("set 4b", 0) == 0; }));
-    // The receive thread runs from before the configuration writes, so the input report it
-    // reads may sit anywhere among them: compare the commands alone.
-    std::vector<std::string> commands;
-    std::copy_if(sent.begin(), sent.end(), std::back_inserter(commands),
-                 [](const std::string& line) { return line.rfind("in ", 0) != 0; });
-    ASSERT_GE(commands.size(), 8u);
-    EXPECT_THAT(std::vector<std::string>(commands.begin() + 4, commands.begin() + 8),
-                ElementsAre("get 46 00 c2 01 00 00 00 08 00", "set 45 01", "set 49 02 00 00 00",
-                            "set 46 00 e1 00 00 00 00 08 00"));
-    // The bytes from before the connection are still there for the host: queued or read.
-    const bool read = std::any_of(sent.begin(), sent.end(), [](const std::string& line) {
-        return line == "in 84 62 6f 6f 74";
-    });
-    EXPECT_TRUE(read || platform.QueuedInputReports(0) == 1);
-}
-
-TEST_F(TerminalWindowTest, ResetPulseDiscardsTheInputQueuedBeforeIt) {
-    platform.SetInputPacing(EmulatedHidPlatform::InputPacing::FlowControlled);
-    AdapterFirmware& adapter = addAdapter("SER-A");
-    openWindow();
-    adapter.InjectUartInput("boot");
-
-    clickConnect();
-
-    ASSERT_TRUE(window->Adapter().IsConnected());
-    EXPECT_EQ(platform.QueuedInputReports(0), 0u);
-    const std::vector<std::string> sent = wire();
-    EXPECT_TRUE(std::none_of(sent.begin(), sent.end(),
-                             [](const std::string& line) { return line.rfind("in ", 0) == 0; }));
 }
 
 TEST_F(TerminalWindowTest, ConnectedWindowShowsItsState) {
@@ -642,7 +544,7 @@ TEST_F(TerminalWindowTest, AssistiveToggleRunsTheCommandOfConnectAndCapture) {
     const auto checkedState = [](QWidget* widget) {
         return QAccessible::queryAccessibleInterface(widget)->state().checked != 0;
     };
-    prompts.FileAnswers.push_back(settingsDir.filePath("capture.txt"));
+    prompts.FileAnswers.push_back(dir.filePath("capture.txt"));
     button(Id::BrowseReceiveFile)->click();
 
     struct Step {
@@ -663,7 +565,7 @@ TEST_F(TerminalWindowTest, AssistiveToggleRunsTheCommandOfConnectAndCapture) {
     }
     EXPECT_TRUE(prompts.Prompts.empty());
     EXPECT_FALSE(window->Adapter().IsConnected());
-    EXPECT_EQ(QFile(settingsDir.filePath("capture.txt")).exists(), true);
+    EXPECT_EQ(QFile(dir.filePath("capture.txt")).exists(), true);
 }
 
 TEST_F(TerminalWindowTest, AssistiveToolsReadTheNamesOfTheControls) {
@@ -709,13 +611,6 @@ TEST_F(TerminalWindowTest, EnsureConnectedIsFalseWhenTheConnectFails) {
     ASSERT_EQ(prompts.Prompts.size(), 2u);
     EXPECT_EQ(prompts.Prompts[1].Text, "No device selected");
     expectNotConnected();
-}
-
-TEST_F(TerminalWindowTest, PinPollStopsItselfWhenNotConnected) {
-    openWindow();
-    window->StartPinPollTimer();
-    ASSERT_TRUE(window->IsPinPollActive());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->IsPinPollActive(); }, 5000));
 }
 
 // ---- Leaving ----
@@ -854,7 +749,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ResizeTest,
 TEST_F(TerminalWindowTest, HelpOpensTheHelpFileOfTheWorkingDirectory) {
     openWindow(); // loading the settings made their directory the working directory
     {
-        QFile compiled(QDir(settingsDir.path()).filePath("Wendrake Terminal Help.chm"));
+        QFile compiled(QDir(dir.path()).filePath("Wendrake Terminal Help.chm"));
         ASSERT_TRUE(compiled.open(QIODevice::WriteOnly));
     }
     UrlRecorder recorder;
@@ -865,7 +760,7 @@ TEST_F(TerminalWindowTest, HelpOpensTheHelpFileOfTheWorkingDirectory) {
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     ASSERT_EQ(recorder.Urls.size(), 1u);
     EXPECT_EQ(QDir(QFileInfo(recorder.Urls[0].toLocalFile()).absolutePath()).canonicalPath(),
-              QDir(settingsDir.path()).canonicalPath());
+              QDir(dir.path()).canonicalPath());
     EXPECT_EQ(QFileInfo(recorder.Urls[0].toLocalFile()).fileName(), "Wendrake Terminal Help.chm");
     EXPECT_TRUE(prompts.Prompts.empty());
 }

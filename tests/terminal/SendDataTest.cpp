@@ -460,11 +460,11 @@ TEST_F(SendDataTest, SavedOptionsComeBackInTheNextWindow) {
     window->MenuAction(Menu::ClearSentTransferData)->trigger();
     window->MenuAction(Menu::AutoSendTransferText)->trigger();
     window.reset();
-    CWendrakeTerminalDlg next(platform, prompts, dir.path());
-    EXPECT_EQ(next.Settings().ClearSentTransferData, 0);
-    EXPECT_EQ(next.Settings().AutoSendTransferText, 1);
-    EXPECT_FALSE(next.MenuAction(Menu::ClearSentTransferData)->isChecked());
-    EXPECT_TRUE(next.MenuAction(Menu::AutoSendTransferText)->isChecked());
+    const std::unique_ptr<CWendrakeTerminalDlg> next = makeWindow(dir.path());
+    EXPECT_EQ(next->Settings().ClearSentTransferData, 0);
+    EXPECT_EQ(next->Settings().AutoSendTransferText, 1);
+    EXPECT_FALSE(next->MenuAction(Menu::ClearSentTransferData)->isChecked());
+    EXPECT_TRUE(next->MenuAction(Menu::AutoSendTransferText)->isChecked());
 }
 
 } // namespace

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "device/WendrakeTypes.h"
+#include "device/platform/HidPlatform.h"
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+
+// What the terminal window needs of the system beside the adapter itself: notices of adapter
+// interfaces arriving and leaving, and why no adapter could be opened. The window gets this
+// and its CWendrake, never the whole HID platform.
+class AdapterNoticeSource {
+public:
+    virtual ~AdapterNoticeSource() = default;
+
+    // Notices arrive on the window's thread until stopNotices. False when the system gives none.
+    virtual bool startNotices(DeviceNoticeHandler handler) = 0;
+    virtual void stopNotices() = 0;
+
+    // The detail texts under "No device selected" and "Error connecting to device".
+    virtual QString noDeviceDetail() = 0;
+    virtual QString connectFailedDetail(WendrakeStatus status) = 0;
+
+    // An arrival or removal of an interface whose name starts with the adapter's path prefix
+    // (the first 25 characters, case-sensitive; a shorter name never matches).
+    static bool IsAdapterNotice(std::uint32_t event, const DeviceNotice& notice) {
+        if (event != DeviceArrivalEvent && event != DeviceRemoveCompleteEvent)
+            return false;
+        if (notice.DeviceType != DeviceTypeInterface)
+            return false;
+        constexpr std::size_t prefixLength = sizeof(AdapterPathPrefix) - 1;
+        return notice.Name.size() >= prefixLength &&
+               notice.Name.compare(0, prefixLength, AdapterPathPrefix) == 0;
+    }
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+
+class CWendrakeTerminalDlg;
+class TerminalPrompts;
+class TerminalSession;
+
+// The window's send commands: the transfer box's text (Send Data, or each change while
+// automatic send is on), the two send options of the menu, and Send File with its progress
+// window. The window's handlers forward here.
+class SendCommands {
+public:
+    SendCommands(CWendrakeTerminalDlg& window, TerminalSession& session,
+                 const TerminalPrompts& prompts)
+        : m_window(window), m_session(session), m_prompts(prompts) {}
+
+    void SendData();
+    void TransferTextChanged();
+    void ToggleClearSentTransferData();
+    void ToggleAutoSendTransferText();
+    void SendFile();
+
+private:
+    void toggleOption(std::int32_t& flag, int menuItemId);
+
+    CWendrakeTerminalDlg& m_window;
+    TerminalSession& m_session;
+    const TerminalPrompts& m_prompts;
+    // SendData runs for a change of the box (automatic send): no line ending then.
+    bool m_sendingAutomatically = false;
+};

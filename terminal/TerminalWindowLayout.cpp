@@ -1,0 +1,49 @@
+#include "terminal/TerminalWindowLayout.h"
+
+#include "resources/DialogBuilder.h"
+
+#include <QAbstractButton>
+#include <QWidget>
+
+#include <algorithm>
+
+void TerminalWindowLayout::FollowOuterEdge(QWidget* window, QWidget* view, QWidget* status,
+                                           QAbstractButton* clear) {
+    const QRect outer = window->frameGeometry();
+    // Exclusive right and bottom edges in screen pixels, as window rectangles count them.
+    const int right = outer.x() + outer.width();
+    const int bottom = outer.y() + outer.height();
+
+    const auto place = [window](QWidget* widget, int left, int top, int screenRight,
+                                int screenBottom) {
+        if (!widget)
+            return;
+        const QPoint corner = window->mapFromGlobal(QPoint(screenRight, screenBottom));
+        widget->setGeometry(QRect(QPoint(left, top), QPoint(corner.x() - 1, corner.y() - 1)));
+    };
+    const auto clientX = [window](int screenX) {
+        return window->mapFromGlobal(QPoint(screenX, 0)).x();
+    };
+    const auto clientY = [window](int screenY) {
+        return window->mapFromGlobal(QPoint(0, screenY)).y();
+    };
+
+    const QRect viewRect = view->geometry();
+    place(view, viewRect.left(), viewRect.top(), right - 14, bottom - 42);
+    if (status)
+        place(status, status->geometry().left(), clientY(bottom - 32), right - 134, bottom - 16);
+    if (clear) {
+        place(clear, clientX(right - 119), clientY(bottom - 35), right - 14, bottom - 15);
+        DialogBuilder::fitCaption(clear);
+    }
+}
+
+void TerminalWindowLayout::PlaceFindBar(QWidget* findBar, const QWidget* view) {
+    if (!findBar || !view)
+        return;
+    const QRect rect = view->geometry();
+    const QSize size = findBar->sizeHint();
+    const int width = std::min(size.width(), rect.width());
+    findBar->setGeometry(rect.right() - width - 16, rect.top() + 1, width, size.height());
+    findBar->raise();
+}

@@ -1,6 +1,6 @@
 #include "config/SettingsFile.h"
 #include "tests/support/AdapterSettings.h"
-#include "tests/support/WindowFixture.h"
+#include "tests/support/TerminalWindowTest.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -33,8 +33,6 @@ namespace {
 namespace Id = TerminalControl;
 namespace Menu = TerminalMenuItem;
 
-const QString NotConnected = QStringLiteral("NOT CONNECTED");
-
 // Records the URLs handed to the desktop.
 class UrlRecorder : public QObject {
     Q_OBJECT
@@ -44,43 +42,6 @@ public:
 
 public slots:
     void open(const QUrl& url) { Urls.push_back(url); }
-};
-
-class TerminalWindowTest : public WindowFixture<> {
-protected:
-    QStringList entries(int id) const {
-        QStringList items;
-        for (int i = 0; i < list(id)->count(); ++i)
-            items << list(id)->itemText(i);
-        return items;
-    }
-
-    void clickConnect() { button(Id::Connect)->click(); }
-
-    // The window as a not-connected user sees it.
-    void expectNotConnected() const {
-        EXPECT_FALSE(window->Adapter().IsConnected());
-        EXPECT_EQ(button(Id::Connect)->text(), "Connect");
-        EXPECT_FALSE(button(Id::Connect)->isChecked());
-        EXPECT_FALSE(window->MenuAction(Menu::Connect)->isChecked());
-        EXPECT_TRUE(list(Id::AdapterList)->isEnabled());
-        EXPECT_EQ(text(Id::StatusLine), NotConnected);
-        EXPECT_FALSE(window->IsPinPollActive());
-        for (int id : {Id::Gpio0Action, Id::Gpio1Action, Id::Q3ResetAction}) {
-            EXPECT_EQ(list(id)->currentIndex(), 2) << id;
-            EXPECT_FALSE(list(id)->isEnabled()) << id;
-        }
-    }
-
-    void expectOnlyError(const QString& message) const {
-        ASSERT_EQ(prompts.Prompts.size(), 1u);
-        EXPECT_EQ(prompts.Prompts[0].Text, message);
-        EXPECT_EQ(prompts.Prompts[0].Caption, "Error");
-        EXPECT_EQ(prompts.Prompts[0].Icon, PromptIcon::Error);
-        EXPECT_EQ(prompts.Prompts[0].Buttons, PromptButtons::Ok);
-    }
-
-    std::vector<std::string> wire() const { return platform.WireSummary(); }
 };
 
 // ---- Start ----
@@ -391,144 +352,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, PinModeTest,
                                            PinModeCase{3, 3, false, false},
                                            PinModeCase{4, 1, false, true}));
 
-// ---- Device notices ----
-
-struct NoticeCase {
-    const char* name;
-    std::uint32_t event;
-    std::uint32_t deviceType;
-    std::string interfaceName;
-    bool refreshes;
-};
-
-class DeviceNoticeTest : public TerminalWindowTest,
-                         public ::testing::WithParamInterface<NoticeCase> {};
-
-TEST_P(DeviceNoticeTest, RefreshesOnlyForAdapterNotices) {
-    addAdapter("SER-A");
-    openWindow();
-    list(Id::AdapterList)->setCurrentIndex(-1); // a refresh selects entry 0 again
-
-    platform.RaiseNotice({GetParam().event, GetParam().deviceType, GetParam().interfaceName});
-
-    EXPECT_EQ(list(Id::AdapterList)->currentIndex(), GetParam().refreshes ? 0 : -1);
-    EXPECT_TRUE(window->OnDeviceChange(GetParam().event, {}));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Notices, DeviceNoticeTest,
-    ::testing::Values(
-        NoticeCase{"Arrival", 0x8000, 5, R"(\\?\HID#Vid_e7a2&Pid_4d15#0003:E7A2:4D15.0001)", true},
-        NoticeCase{"Removal", 0x8004, 5, R"(\\?\HID#Vid_e7a2&Pid_4d15#7)", true},
-        NoticeCase{"ExactlyThePrefix", 0x8000, 5, R"(\\?\HID#Vid_e7a2&Pid_4d15)", true},
-        NoticeCase{"LowerCase", 0x8000, 5, R"(\\?\hid#vid_e7a2&pid_4d15#7)", false},
-        NoticeCase{"UpperCaseHex", 0x8000, 5, R"(\\?\HID#Vid_E7A2&Pid_4D15#7)", false},
-        NoticeCase{"OtherDevice", 0x8000, 5, R"(\\?\HID#Vid_046d&Pid_c077#7)", false},
-        NoticeCase{"ShorterThanThePrefix", 0x8000, 5, R"(\\?\HID#Vid_e7a2&Pid_4d1)", false},
-        NoticeCase{"OtherEvent", 0x8001, 5, R"(\\?\HID#Vid_e7a2&Pid_4d15#7)", false},
-        NoticeCase{"OtherDeviceType", 0x8000, 3, R"(\\?\HID#Vid_e7a2&Pid_4d15#7)", false}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(TerminalWindowTest, PluggingAndUnpluggingAdaptersRebuildsTheList) {
-    openWindow();
-    EXPECT_EQ(list(Id::AdapterList)->count(), 0);
-
-    addAdapter("SER-A");
-    platform.AddOtherDevice(0x046D, 0xC077);
-    addAdapter("SER-B");
-    EXPECT_EQ(entries(Id::AdapterList), QStringList({"SER-A", "SER-B"}));
-
-    platform.Unplug(0);
-    EXPECT_EQ(entries(Id::AdapterList), QStringList({"SER-B"}));
-    EXPECT_EQ(list(Id::AdapterList)->currentIndex(), 0);
-}
-
-TEST_F(TerminalWindowTest, RemovingTheConnectedAdapterRebuildsTheListAndKeepsTheConnection) {
-    AdapterFirmware& adapter = addAdapter("SER-A");
-    addAdapter("SER-B");
-    openWindow();
-    clickConnect();
-    ASSERT_TRUE(window->Adapter().IsConnected());
-
-    platform.Unplug(adapter);
-
-    EXPECT_EQ(entries(Id::AdapterList), QStringList({"SER-B"}));
-    EXPECT_TRUE(window->Adapter().IsConnected());
-    EXPECT_EQ(button(Id::Connect)->text(), "Disconnect");
-    EXPECT_FALSE(list(Id::AdapterList)->isEnabled());
-}
-
-TEST_F(TerminalWindowTest, ThirdAdapterWhileOneIsConnectedListsTheOtherTwo) {
-    addAdapter("SER-A");
-    addAdapter("SER-B");
-    openWindow();
-    clickConnect(); // SER-A
-
-    addAdapter("SER-C");
-
-    EXPECT_EQ(entries(Id::AdapterList), QStringList({"SER-B", "SER-C"}));
-    EXPECT_FALSE(list(Id::AdapterList)->isEnabled());
-
-    // The disconnect does not rebuild the list: SER-A stays missing until the next notice.
-    clickConnect();
-    EXPECT_EQ(entries(Id::AdapterList), QStringList({"SER-B", "SER-C"}));
-    EXPECT_TRUE(list(Id::AdapterList)->isEnabled());
-}
-
-// After a list rebuilt while connected, the entries no longer line up with the enumeration (the
-// freed adapter is back in it): the connect opens the serial that was picked, or none.
-struct PickCase {
-    const char* name;
-    int entry;                 // picked in the list {SER-B, SER-C}
-    const char* heldElsewhere; // taken by another program before the connect
-    const char* opened;        // nullptr: nothing opened, "No device selected"
-};
-
-void PrintTo(const PickCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class PickAfterRebuildTest : public TerminalWindowTest,
-                             public ::testing::WithParamInterface<PickCase> {};
-
-TEST_P(PickAfterRebuildTest, ConnectsTheSerialThatWasPicked) {
-    const PickCase& c = GetParam();
-    std::map<std::string, AdapterFirmware*> adapters;
-    for (const char* serial : {"SER-A", "SER-B"})
-        adapters[serial] = &addAdapter(serial);
-    openWindow();
-    clickConnect(); // SER-A
-    adapters["SER-C"] = &addAdapter("SER-C");
-    clickConnect(); // disconnect; the list keeps {SER-B, SER-C}
-    ASSERT_EQ(entries(Id::AdapterList), QStringList({"SER-B", "SER-C"}));
-    if (c.heldElsewhere)
-        platform.HoldOpenElsewhere(*adapters[c.heldElsewhere]);
-
-    list(Id::AdapterList)->setCurrentIndex(c.entry);
-    clickConnect();
-
-    for (const auto& [serial, adapter] : adapters)
-        EXPECT_EQ(platform.IsOpen(platform.IdOf(*adapter)), c.opened && serial == c.opened)
-            << serial;
-    if (c.opened) {
-        EXPECT_TRUE(window->Adapter().IsConnected());
-        EXPECT_TRUE(prompts.Prompts.empty());
-    } else {
-        EXPECT_FALSE(window->Adapter().IsConnected());
-        ASSERT_FALSE(prompts.Prompts.empty());
-        EXPECT_EQ(prompts.Prompts[0].Text, "No device selected");
-        // The picked adapter is gone: the list shows what can be opened now.
-        EXPECT_EQ(entries(Id::AdapterList), QStringList({"SER-A", "SER-C"}));
-        EXPECT_EQ(list(Id::AdapterList)->currentIndex(), 0);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Picks, PickAfterRebuildTest,
-                         ::testing::Values(PickCase{"FirstEntry", 0, nullptr, "SER-B"},
-                                           PickCase{"SecondEntry", 1, nullptr, "SER-C"},
-                                           PickCase{"PickedAdapterTakenMeanwhile", 0, "SER-B",
-                                                    nullptr}),
-                         [](const auto& info) { return std::string(info.param.name); });
+// ---- Assistive tools ----
 
 // An assistive tool's toggle runs the command, as a click does, and the mark follows the state.
 TEST_F(TerminalWindowTest, AssistiveToggleRunsTheCommandOfConnectAndCapture) {
@@ -620,23 +444,6 @@ struct ExitCase {
     std::function<void(CWendrakeTerminalDlg&)> leave;
 };
 
-// The resize rule gives "Clear Receive Data" a face of fixed pixels: its caption must still
-// clear the edges there, at the first size and after resizing.
-TEST_F(TerminalWindowTest, ClearReceiveDataCaptionClearsItsEdges) {
-    openWindow();
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    auto* clear =
-        qobject_cast<QAbstractButton*>(window->Control(TerminalControl::ClearReceiveData));
-    ASSERT_NE(clear, nullptr);
-    for (const QSize size : {window->size(), window->size() + QSize(200, 100)}) {
-        window->resize(size);
-        QTest::qWait(20);
-        const int spare = clear->width() - clear->fontMetrics().horizontalAdvance(clear->text());
-        EXPECT_GE(spare, 8) << size.width() << "x" << size.height();
-    }
-}
-
 class ExitTest : public TerminalWindowTest, public ::testing::WithParamInterface<ExitCase> {};
 
 TEST_P(ExitTest, EndsTheWindowAndRestoresAndClosesTheAdapter) {
@@ -694,55 +501,6 @@ TEST_F(TerminalWindowTest, DestroyingAConnectedWindowRestoresAndClosesTheAdapter
                                     "get 42 00"));
     EXPECT_FALSE(platform.IsOpen(0));
 }
-
-// ---- Resize rule ----
-
-class ResizeTest : public TerminalWindowTest, public ::testing::WithParamInterface<QSize> {};
-
-TEST_P(ResizeTest, ViewStatusAndClearFollowTheOuterEdge) {
-    openWindow();
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    QWidget* view = window->Control(Id::ReceiveView);
-    QWidget* status = window->Control(Id::StatusLine);
-    QWidget* clear = window->Control(Id::ClearReceiveData);
-    const QPoint viewTopLeft = view->geometry().topLeft();
-    const int statusLeft = status->geometry().left();
-    const QRect transferBox = window->Control(Id::TransferBox)->geometry();
-
-    window->resize(GetParam());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->size() == GetParam(); }, 5000));
-
-    // Outer rectangle with exclusive right and bottom edges, in screen pixels.
-    const QRect outer = window->frameGeometry();
-    const int right = outer.x() + outer.width();
-    const int bottom = outer.y() + outer.height();
-    const auto screenRect = [&](QWidget* w) {
-        const QPoint topLeft = window->mapToGlobal(w->geometry().topLeft());
-        return QRect(topLeft, w->size());
-    };
-    const auto exclusiveRight = [](const QRect& r) { return r.x() + r.width(); };
-    const auto exclusiveBottom = [](const QRect& r) { return r.y() + r.height(); };
-
-    EXPECT_EQ(view->geometry().topLeft(), viewTopLeft);
-    EXPECT_EQ(exclusiveRight(screenRect(view)), right - 14);
-    EXPECT_EQ(exclusiveBottom(screenRect(view)), bottom - 42);
-
-    EXPECT_EQ(status->geometry().left(), statusLeft);
-    EXPECT_EQ(screenRect(status).top(), bottom - 32);
-    EXPECT_EQ(exclusiveRight(screenRect(status)), right - 134);
-    EXPECT_EQ(exclusiveBottom(screenRect(status)), bottom - 16);
-
-    EXPECT_EQ(screenRect(clear).left(), right - 119);
-    EXPECT_EQ(screenRect(clear).top(), bottom - 35);
-    EXPECT_EQ(exclusiveRight(screenRect(clear)), right - 14);
-    EXPECT_EQ(exclusiveBottom(screenRect(clear)), bottom - 15);
-
-    EXPECT_EQ(window->Control(Id::TransferBox)->geometry(), transferBox); // nothing else moves
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, ResizeTest,
-                         ::testing::Values(QSize(1100, 950), QSize(820, 760), QSize(500, 400)));
 
 // ---- Help ----
 

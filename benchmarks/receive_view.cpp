@@ -14,6 +14,7 @@
 #include "terminal/PlatformNoticeSource.h"
 #include "terminal/ReceiveView.h"
 #include "tests/support/RecordingPrompts.h"
+#include "tests/support/TimedApplication.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -26,7 +27,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <spawn.h>
 #include <string>
 #include <string_view>
@@ -53,57 +53,6 @@ const Case Cases[] = {
     {"ascii-nolines", false, false},
     {"hex-lines", true, true},
     {"hex-nolines", true, false},
-};
-
-qint64 residentBytes() {
-    long pages = 0;
-    long resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return qint64(resident) * sysconf(_SC_PAGESIZE);
-}
-
-// CPU time of the calling thread: what the window's thread itself spent, whatever else the
-// machine is running meanwhile.
-qint64 threadCpuNs() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-// Times every event the window's thread handles: the longest one overall, and the longest
-// delivery of reads from the receive thread (one or more appends in one go), in the thread's
-// CPU time and, for comparison, in wall time.
-class TimingApplication : public QApplication {
-public:
-    using QApplication::QApplication;
-
-    qint64 longestEventCpuNs = 0;
-    qint64 longestDeliveryCpuNs = 0;
-    qint64 longestDeliveryWallNs = 0;
-    bool measuring = false;
-
-    bool notify(QObject* receiver, QEvent* event) override {
-        if (!measuring)
-            return QApplication::notify(receiver, event);
-        QElapsedTimer wall;
-        wall.start();
-        const qint64 cpu = threadCpuNs();
-        const bool delivery =
-            event->type() == QEvent::MetaCall && receiver &&
-            std::strcmp(receiver->metaObject()->className(), "ReceiveThread") == 0;
-        const bool result = QApplication::notify(receiver, event);
-        const qint64 cpuNs = threadCpuNs() - cpu;
-        longestEventCpuNs = std::max(longestEventCpuNs, cpuNs);
-        if (delivery) {
-            longestDeliveryCpuNs = std::max(longestDeliveryCpuNs, cpuNs);
-            longestDeliveryWallNs = std::max(longestDeliveryWallNs, wall.nsecsElapsed());
-        }
-        return result;
-    }
 };
 
 // The bytes a busy target prints: 78 characters and CR LF, or one endless line.
@@ -142,7 +91,7 @@ double ms(qint64 ns) {
 int runCase(int argc, char** argv, const Case& c, std::uint64_t total) {
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    TimingApplication app(argc, argv);
+    TimedApplication app(argc, argv);
     QTemporaryDir settings;
 
     EmulatedHidPlatform platform;
@@ -173,7 +122,7 @@ int runCase(int argc, char** argv, const Case& c, std::uint64_t total) {
         return 1;
     }
     QApplication::processEvents();
-    const qint64 residentBefore = residentBytes();
+    const qint64 residentBefore = TimedApplication::residentBytes();
 
     // Streams until every byte is in the window.
     QElapsedTimer clock;
@@ -189,16 +138,16 @@ int runCase(int argc, char** argv, const Case& c, std::uint64_t total) {
     view->flushFrame();
     view->viewport()->repaint();
     app.measuring = false;
-    const qint64 residentAfter = residentBytes();
+    const qint64 residentAfter = TimedApplication::residentBytes();
     const auto received = std::uint64_t(window.ReceivedData().byteCount());
 
     // A format switch each way and a Clear, each with the repaint that follows it.
     const auto timed = [&](QAbstractButton* button) {
-        const qint64 start = threadCpuNs();
+        const qint64 start = TimedApplication::threadCpuNs();
         button->click();
         view->flushFrame();
         view->viewport()->repaint();
-        return threadCpuNs() - start;
+        return TimedApplication::threadCpuNs() - start;
     };
     const qint64 switchNs = std::max(timed(c.hex ? ascii : hex), timed(c.hex ? hex : ascii));
     qobject_cast<QAbstractButton*>(window.Control(TerminalControl::Connect))->click();

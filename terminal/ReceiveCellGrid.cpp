@@ -32,6 +32,7 @@ void ReceiveCellGrid::setFont(const QFont& font) {
     const QFontMetricsF metrics(m_font);
     m_lineHeight = std::max(1, int(std::ceil(metrics.lineSpacing())));
     m_ascent = int(std::ceil(metrics.ascent()));
+    m_cells.setFont(m_font, m_cellWidth);
 }
 
 qint64 ReceiveCellGrid::positionAt(const ReceiveLayout& layout, qint64 firstRow,
@@ -75,12 +76,12 @@ void ReceiveCellGrid::paintRows(QPainter& painter, const QPalette& pal, const Re
         const qsizetype b = qsizetype(std::clamp<qint64>(to, a, length));
         if (layout.timestamps()) {
             painter.setPen(pal.color(QPalette::PlaceholderText));
-            painter.drawText(QPoint(Margin, y + m_ascent), layout.gutterText(rowNumber));
+            m_cells.draw(painter, QPoint(Margin, y + m_ascent), layout.gutterText(rowNumber));
         }
         if (dump && length > 0) {
             painter.setPen(pal.color(QPalette::PlaceholderText));
-            painter.drawText(QPoint(Margin + layout.gutterCells() * m_cellWidth, y + m_ascent),
-                             layout.dumpOffsetText(rowNumber));
+            m_cells.draw(painter, QPoint(Margin + layout.gutterCells() * m_cellWidth, y + m_ascent),
+                         layout.dumpOffsetText(rowNumber));
             // The characters of the selected bytes are marked too.
             const int charsX = textX + ReceiveLayout::DumpCharsColumn * m_cellWidth;
             if (b > a) {
@@ -91,7 +92,7 @@ void ReceiveCellGrid::paintRows(QPainter& painter, const QPalette& pal, const Re
                     pal.brush(QPalette::Highlight));
             }
             painter.setPen(pal.color(QPalette::Text));
-            painter.drawText(QPoint(charsX, y + m_ascent), layout.dumpCharsText(rowNumber));
+            m_cells.draw(painter, QPoint(charsX, y + m_ascent), layout.dumpCharsText(rowNumber));
         }
         if (b > a)
             painter.fillRect(
@@ -103,8 +104,8 @@ void ReceiveCellGrid::paintRows(QPainter& painter, const QPalette& pal, const Re
             if (cuts[k + 1] <= cuts[k])
                 continue;
             painter.setPen(pal.color(k == 1 ? QPalette::HighlightedText : QPalette::Text));
-            painter.drawText(QPoint(textX + int(cuts[k]) * m_cellWidth, y + m_ascent),
-                             row.text.mid(cuts[k], cuts[k + 1] - cuts[k]));
+            m_cells.draw(painter, QPoint(textX + int(cuts[k]) * m_cellWidth, y + m_ascent),
+                         QStringView(row.text).mid(cuts[k], cuts[k + 1] - cuts[k]));
         }
     }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "terminal/CellTextPainter.h"
+
 #include <QFont>
 #include <QRect>
 
@@ -38,4 +40,5 @@ private:
     int m_cellWidth = 8;
     int m_lineHeight = 16;
     int m_ascent = 12;
+    CellTextPainter m_cells;
 };

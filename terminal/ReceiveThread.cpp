@@ -17,7 +17,7 @@ constexpr qint64 DeliveryBudgetMs = 8;
 } // namespace
 
 ReceiveThread::ReceiveThread(BatchHandler handler, QObject* parent)
-    : QObject(parent), m_handler(std::move(handler)) {
+    : QObject(parent), m_handler(std::move(handler)), m_frameTimer(this) {
     m_frameTimer.setSingleShot(true);
     m_frameTimer.setInterval(FrameIntervalMs);
     connect(&m_frameTimer, &QTimer::timeout, this, &ReceiveThread::deliverPending);

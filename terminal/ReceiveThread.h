@@ -83,6 +83,7 @@ private:
     qint64 m_queuedBytes = 0;
     // A hand-over is posted or the frame timer runs: the reader need not post another.
     bool m_deliveryPosted = false;
+    // A child, so that an event of it is known as a hand-over (benchmarks).
     QTimer m_frameTimer;
     std::uint64_t m_deliveries = 0;
 };

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -18,6 +19,11 @@
 namespace {
 
 constexpr int FrameMs = 16;
+// While data keeps coming the view paints at most this often: hundreds of lines a second cannot
+// be read any faster, and each paint of a full view costs the window's thread about a
+// millisecond. The first data after a quiet time, and whatever the user does, show within a
+// frame.
+constexpr int StreamFrameMs = 100;
 
 } // namespace
 
@@ -30,6 +36,8 @@ ReceiveView::ReceiveView(QWidget* parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
+    // The paint fills the whole viewport: nothing beneath it needs painting first.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     m_frameTimer.setSingleShot(true);
     m_frameTimer.setInterval(FrameMs);
     connect(&m_frameTimer, &QTimer::timeout, this, &ReceiveView::onFrame);
@@ -56,6 +64,7 @@ void ReceiveView::setFormat(Format format) {
 void ReceiveView::contentAppended() {
     if (!m_layout.source())
         return;
+    const QScopedValueRollback appending(m_appending, true);
     const bool follow = followsNow();
     if (m_layout.extend())
         m_resetPending = true;
@@ -231,11 +240,19 @@ void ReceiveView::ensureCaretVisible() {
 }
 
 void ReceiveView::scheduleFrame() {
-    if (!m_frameTimer.isActive())
-        m_frameTimer.start();
+    if (m_appending) {
+        if (m_frameTimer.isActive())
+            return;
+        const qint64 since = m_lastFrame.isValid() ? m_lastFrame.elapsed() : StreamFrameMs;
+        m_frameTimer.start(int(std::clamp<qint64>(StreamFrameMs - since, FrameMs, StreamFrameMs)));
+        return;
+    }
+    if (!m_frameTimer.isActive() || m_frameTimer.remainingTime() > FrameMs)
+        m_frameTimer.start(FrameMs);
 }
 
 void ReceiveView::onFrame() {
+    m_lastFrame.start();
     updateScrollBar();
     if (m_scrollToCaret) {
         m_scrollToCaret = false;

@@ -5,6 +5,7 @@
 #include "terminal/ReceiveLayout.h"
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 
@@ -134,4 +135,7 @@ private:
     bool m_resetPending = false;
     qint64 m_reportedLength = 0;
     QTimer m_frameTimer;
+    QElapsedTimer m_lastFrame;
+    // Inside contentAppended: the next frame is paced (see scheduleFrame).
+    bool m_appending = false;
 };

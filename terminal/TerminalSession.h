@@ -107,6 +107,8 @@ public:
     void ClearReceived() { m_received.clear(); }
     const ReceivedText& Received() const { return m_received; }
     ReceivedText& Received() { return m_received; }
+    // The thread that reads the adapter's UART and hands the reads over (figures, tests).
+    const ReceiveThread& Receiver() const { return m_receiveThread; }
     // The capture keeps one form for its whole length: the bytes as they came, or hex groups.
     bool StartCapture(const QString& path, bool hex);
     void StopCapture();

@@ -7,17 +7,13 @@
 //   adapter_rate --smoke   1 s per case (CI)
 
 #include "emulator/EmulatedHidPlatform.h"
-#include "resources/TerminalDialogTemplate.h"
 #include "resources/TerminalMenuItems.h"
-#include "terminal/CWendrakeTerminalDlg.h"
-#include "terminal/ReceiveView.h"
-#include "tests/support/RecordingPrompts.h"
+#include "tests/support/BenchmarkWindow.h"
 #include "tests/support/TimedApplication.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 
 #include <atomic>
 #include <cstdio>
@@ -76,23 +72,20 @@ void feed(AdapterFirmware& adapter, qint64 reports, std::atomic<qint64>& sent) {
 }
 
 int runCase(TimedApplication& app, const Case& c, int seconds) {
-    QTemporaryDir settings;
     EmulatedHidPlatform platform;
     platform.SetWireRecording(false);
     AdapterFirmware& adapter = platform.AddAdapter("WDBENCH1");
     adapter.SetRecordUartOutput(false);
-    RecordingPrompts prompts;
-    CWendrakeTerminalDlg window(platform, prompts, settings.path());
-    window.resize(1000, 800);
-    window.show();
-    auto* view = qobject_cast<ReceiveView*>(window.Control(TerminalControl::ReceiveView));
+    BenchmarkWindow bench(platform);
+    CWendrakeTerminalDlg& window = bench.window;
+    ReceiveView* view = bench.view();
     PaintCounter painted;
     view->viewport()->installEventFilter(&painted);
     if (c.hex)
-        qobject_cast<QAbstractButton*>(window.Control(TerminalControl::HexFormat))->click();
+        bench.button(TerminalControl::HexFormat)->click();
     for (int item : c.options)
         window.MenuAction(item)->trigger();
-    qobject_cast<QAbstractButton*>(window.Control(TerminalControl::Connect))->click();
+    bench.button(TerminalControl::Connect)->click();
     if (!window.Adapter().IsConnected()) {
         std::printf("%-26s could not connect to the emulated adapter\n", c.name);
         return 1;
@@ -137,7 +130,7 @@ int runCase(TimedApplication& app, const Case& c, int seconds) {
                 static_cast<long long>(received),
                 received == sent && dropped == 0 ? "all in order" : "LOST");
     std::fflush(stdout);
-    qobject_cast<QAbstractButton*>(window.Control(TerminalControl::Connect))->click();
+    bench.button(TerminalControl::Connect)->click();
     return received == sent && dropped == 0 ? 0 : 1;
 }
 
@@ -146,8 +139,7 @@ int runCase(TimedApplication& app, const Case& c, int seconds) {
 int main(int argc, char** argv) {
     const bool smoke = argc > 1 && std::strcmp(argv[1], "--smoke") == 0;
     const int seconds = smoke ? 1 : 10;
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    BenchmarkWindow::useOffscreenUnlessTold();
     TimedApplication app(argc, argv);
 
     namespace Menu = TerminalMenuItem;

@@ -11,18 +11,14 @@
 // caret at the far end, every step below searches (nearly) the whole text.
 
 #include "emulator/EmulatedHidPlatform.h"
-#include "resources/TerminalDialogTemplate.h"
-#include "terminal/CWendrakeTerminalDlg.h"
 #include "terminal/ReceiveFindBar.h"
-#include "terminal/ReceiveView.h"
-#include "tests/support/RecordingPrompts.h"
+#include "tests/support/BenchmarkWindow.h"
 #include "tests/support/TimedApplication.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -77,18 +73,14 @@ int main(int argc, char** argv) {
     const bool smoke = argc > 1 && std::strcmp(argv[1], "--smoke") == 0;
     const qint64 total = smoke ? qint64(32) << 20 : qint64(1000000000);
     const int runs = smoke ? 1 : 3;
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    BenchmarkWindow::useOffscreenUnlessTold();
     TimedApplication app(argc, argv);
-    QTemporaryDir settings;
     EmulatedHidPlatform platform;
-    RecordingPrompts prompts;
-    CWendrakeTerminalDlg window(platform, prompts, settings.path());
-    window.resize(1000, 800);
-    window.show();
-    auto* view = qobject_cast<ReceiveView*>(window.Control(TerminalControl::ReceiveView));
-    auto* ascii = qobject_cast<QAbstractButton*>(window.Control(TerminalControl::AsciiFormat));
-    auto* hex = qobject_cast<QAbstractButton*>(window.Control(TerminalControl::HexFormat));
+    BenchmarkWindow bench(platform);
+    CWendrakeTerminalDlg& window = bench.window;
+    ReceiveView* view = bench.view();
+    QAbstractButton* ascii = bench.button(TerminalControl::AsciiFormat);
+    QAbstractButton* hex = bench.button(TerminalControl::HexFormat);
     ReceiveFindBar* bar = window.FindBar();
     QApplication::processEvents();
 

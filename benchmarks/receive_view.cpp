@@ -9,17 +9,12 @@
 // next one's figure.
 
 #include "emulator/EmulatedHidPlatform.h"
-#include "resources/TerminalDialogTemplate.h"
-#include "terminal/CWendrakeTerminalDlg.h"
-#include "terminal/PlatformNoticeSource.h"
-#include "terminal/ReceiveView.h"
-#include "tests/support/RecordingPrompts.h"
+#include "tests/support/BenchmarkWindow.h"
 #include "tests/support/TimedApplication.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -89,10 +84,8 @@ double ms(qint64 ns) {
 }
 
 int runCase(int argc, char** argv, const Case& c, std::uint64_t total) {
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    BenchmarkWindow::useOffscreenUnlessTold();
     TimedApplication app(argc, argv);
-    QTemporaryDir settings;
 
     EmulatedHidPlatform platform;
     platform.SetInputPacing(EmulatedHidPlatform::InputPacing::FlowControlled);
@@ -104,19 +97,15 @@ int runCase(int argc, char** argv, const Case& c, std::uint64_t total) {
         return source.produce(out, capacity);
     });
 
-    RecordingPrompts prompts;
-    CWendrake wendrake(platform);
-    PlatformNoticeSource notices(platform);
-    CWendrakeTerminalDlg window(wendrake, notices, prompts, settings.path());
-    window.resize(1000, 800);
-    window.show();
-    auto* view = qobject_cast<ReceiveView*>(window.Control(TerminalControl::ReceiveView));
-    auto* ascii = qobject_cast<QAbstractButton*>(window.Control(TerminalControl::AsciiFormat));
-    auto* hex = qobject_cast<QAbstractButton*>(window.Control(TerminalControl::HexFormat));
-    auto* clear = qobject_cast<QAbstractButton*>(window.Control(TerminalControl::ClearReceiveData));
+    BenchmarkWindow bench(platform);
+    CWendrakeTerminalDlg& window = bench.window;
+    ReceiveView* view = bench.view();
+    QAbstractButton* ascii = bench.button(TerminalControl::AsciiFormat);
+    QAbstractButton* hex = bench.button(TerminalControl::HexFormat);
+    QAbstractButton* clear = bench.button(TerminalControl::ClearReceiveData);
     if (c.hex)
         hex->click();
-    qobject_cast<QAbstractButton*>(window.Control(TerminalControl::Connect))->click();
+    bench.button(TerminalControl::Connect)->click();
     if (!window.Adapter().IsConnected()) {
         std::printf("%-14s could not connect to the emulated adapter\n", c.name);
         return 1;
@@ -150,7 +139,7 @@ int runCase(int argc, char** argv, const Case& c, std::uint64_t total) {
         return TimedApplication::threadCpuNs() - start;
     };
     const qint64 switchNs = std::max(timed(c.hex ? ascii : hex), timed(c.hex ? hex : ascii));
-    qobject_cast<QAbstractButton*>(window.Control(TerminalControl::Connect))->click();
+    bench.button(TerminalControl::Connect)->click();
     const qint64 clearNs = timed(clear);
 
     const double perByte = received ? double(residentAfter - residentBefore) / double(received) : 0;

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "device/CWendrake.h"
+#include "resources/TerminalDialogTemplate.h"
+#include "terminal/CWendrakeTerminalDlg.h"
+#include "terminal/PlatformNoticeSource.h"
+#include "terminal/ReceiveView.h"
+#include "tests/support/RecordingPrompts.h"
+
+#include <QAbstractButton>
+#include <QTemporaryDir>
+
+// The terminal window as the benchmarks run it: its settings in a folder of its own, the size
+// of a window someone reads data in, shown (offscreen unless QT_QPA_PLATFORM says otherwise).
+class BenchmarkWindow {
+public:
+    // Before the application is made.
+    static void useOffscreenUnlessTold() {
+        if (qgetenv("QT_QPA_PLATFORM").isEmpty())
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+
+    explicit BenchmarkWindow(HidPlatform& platform)
+        : wendrake(platform), notices(platform),
+          window(wendrake, notices, prompts, settings.path()) {
+        window.resize(1000, 800);
+        window.show();
+    }
+
+    QAbstractButton* button(int id) const {
+        return qobject_cast<QAbstractButton*>(window.Control(id));
+    }
+    ReceiveView* view() const {
+        return qobject_cast<ReceiveView*>(window.Control(TerminalControl::ReceiveView));
+    }
+
+    QTemporaryDir settings;
+    RecordingPrompts prompts;
+    CWendrake wendrake;
+    PlatformNoticeSource notices;
+    CWendrakeTerminalDlg window;
+};

@@ -21,27 +21,12 @@ class FieldReader {
 public:
     explicit FieldReader(const QByteArray& bytes) : m_bytes(bytes) {}
 
-    bool read(std::uint8_t& value) {
-        if (remaining() < 1)
+    // One little-endian field of its own size.
+    template <typename T> bool read(T& value) {
+        if (remaining() < static_cast<qsizetype>(sizeof(T)))
             return fail();
-        value = static_cast<std::uint8_t>(m_bytes[m_offset]);
-        m_offset += 1;
-        return true;
-    }
-
-    bool read(std::uint32_t& value) {
-        if (remaining() < 4)
-            return fail();
-        value = qFromLittleEndian<std::uint32_t>(m_bytes.constData() + m_offset);
-        m_offset += 4;
-        return true;
-    }
-
-    bool read(std::int32_t& value) {
-        if (remaining() < 4)
-            return fail();
-        value = qFromLittleEndian<std::int32_t>(m_bytes.constData() + m_offset);
-        m_offset += 4;
+        value = qFromLittleEndian<T>(m_bytes.constData() + m_offset);
+        m_offset += sizeof(T);
         return true;
     }
 

@@ -79,16 +79,27 @@ HidHandle CHIDDevice::OpenIfMatching(const std::string& path, std::uint16_t vend
     return InvalidHidHandle;
 }
 
-unsigned CHIDDevice::CountDevices(std::uint16_t vendorId, std::uint16_t productId) {
-    unsigned count = 0;
+template <class Visit>
+bool CHIDDevice::ForEachMatching(std::uint16_t vendorId, std::uint16_t productId, Visit visit) {
+    unsigned matches = 0;
     std::string path;
     for (unsigned index = 0; FindInterfacePath(index, path); ++index) {
         const HidHandle handle = OpenIfMatching(path, vendorId, productId);
         if (handle == InvalidHidHandle)
             continue;
+        if (visit(handle, matches++))
+            return true;
         m_platform.close(handle);
-        ++count;
     }
+    return false;
+}
+
+unsigned CHIDDevice::CountDevices(std::uint16_t vendorId, std::uint16_t productId) {
+    unsigned count = 0;
+    ForEachMatching(vendorId, productId, [&count](HidHandle, unsigned) {
+        ++count;
+        return false;
+    });
     return count;
 }
 
@@ -101,13 +112,9 @@ HidStatus CHIDDevice::ReadSerialString(unsigned matchIndex, std::uint16_t vendor
         return HidBadBufferSize;
 
     HidStatus status = HidNoDevice;
-    unsigned matches = 0;
-    std::string path;
-    for (unsigned index = 0; FindInterfacePath(index, path); ++index) {
-        const HidHandle handle = OpenIfMatching(path, vendorId, productId);
-        if (handle == InvalidHidHandle)
-            continue;
-        if (matches == matchIndex) {
+    // Every later match is still opened and closed, as the walk over the list always was.
+    ForEachMatching(vendorId, productId, [&](HidHandle handle, unsigned match) {
+        if (match == matchIndex) {
             char16_t serial[serialUnits] = {};
             if (m_platform.serialString(handle, serial, serialUnits)) {
                 // Keep a terminator even if the platform filled every unit.
@@ -118,9 +125,8 @@ HidStatus CHIDDevice::ReadSerialString(unsigned matchIndex, std::uint16_t vendor
                 status = HidOk;
             }
         }
-        ++matches;
-        m_platform.close(handle);
-    }
+        return false;
+    });
     return status;
 }
 
@@ -133,16 +139,9 @@ HidStatus CHIDDevice::OpenDevice(unsigned matchIndex, std::uint16_t vendorId,
     if (!FindInterfacePath(0, path))
         return HidNoDevice;
 
-    unsigned matches = 0;
-    for (unsigned index = 0; FindInterfacePath(index, path); ++index) {
-        const HidHandle handle = OpenIfMatching(path, vendorId, productId);
-        if (handle == InvalidHidHandle)
-            continue;
-        if (matches != matchIndex) {
-            ++matches;
-            m_platform.close(handle);
-            continue;
-        }
+    const bool opened = ForEachMatching(vendorId, productId, [&](HidHandle handle, unsigned match) {
+        if (match != matchIndex)
+            return false;
 
         // From here on the device counts as open, whatever the lengths turn out to be.
         m_handle = handle;
@@ -168,9 +167,9 @@ HidStatus CHIDDevice::OpenDevice(unsigned matchIndex, std::uint16_t vendorId,
                 m_inputBufferCount =
                     static_cast<std::uint16_t>(std::min<std::uint32_t>(driverCount, 0xFFFF));
         }
-        return HidOk;
-    }
-    return HidNoDevice;
+        return true;
+    });
+    return opened ? HidOk : HidNoDevice;
 }
 
 HidStatus CHIDDevice::CloseDevice() {

@@ -11,7 +11,7 @@
 class CHIDDevice {
 public:
     static constexpr unsigned MaxInterfaces = 64;
-    static constexpr std::size_t MaxPathLength = 259;   // the path buffer holds 260 with the NUL
+    static constexpr std::size_t MaxPathLength = 259; // the path buffer holds 260 with the NUL
     static constexpr std::size_t SerialBufferBytes = 512;
 
     explicit CHIDDevice(HidPlatform& platform);
@@ -52,6 +52,11 @@ public:
 private:
     void ResetState();
     bool FindInterfacePath(unsigned index, std::string& path);
+    // Opens the matching interfaces one at a time in enumeration order and hands each, with its
+    // match number, to visit: true keeps the handle and ends the walk (the result is then true),
+    // false has it closed.
+    template <class Visit>
+    bool ForEachMatching(std::uint16_t vendorId, std::uint16_t productId, Visit visit);
     HidHandle OpenIfMatching(const std::string& path, std::uint16_t vendorId,
                              std::uint16_t productId);
 

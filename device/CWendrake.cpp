@@ -232,50 +232,57 @@ WendrakeStatus CWendrake::GetDeviceVersionMinor(std::uint8_t* minor) {
     return GetFeatureByte(VersionMinorReport, minor);
 }
 
-WendrakeStatus CWendrake::EnableUart() {
-    if (m_uartEnabled)
+// Only a change goes to the adapter; the state follows what it accepted.
+WendrakeStatus CWendrake::SetUartEnabled(bool enabled) {
+    if (m_uartEnabled == enabled)
         return WendrakeOk;
-    if (SetFeatureByte(UartEnableReport, 1) != WendrakeOk)
+    if (SetFeatureByte(UartEnableReport, enabled ? 1 : 0) != WendrakeOk)
         return WendrakeCommandFailed;
-    m_uartEnabled = true;
+    m_uartEnabled = enabled;
     return WendrakeOk;
+}
+
+WendrakeStatus CWendrake::EnableUart() {
+    return SetUartEnabled(true);
 }
 
 WendrakeStatus CWendrake::DisableUart() {
-    if (!m_uartEnabled)
-        return WendrakeOk;
-    if (SetFeatureByte(UartEnableReport, 0) != WendrakeOk)
-        return WendrakeCommandFailed;
-    m_uartEnabled = false;
-    return WendrakeOk;
+    return SetUartEnabled(false);
 }
 
-WendrakeStatus CWendrake::GetUartConfig(UartConfig* config) {
-    if (!config)
+template <class Record>
+WendrakeStatus CWendrake::GetRecord(std::uint8_t reportId, std::size_t length, Record* out,
+                                    Record (*take)(const std::uint8_t*)) {
+    if (!out)
         return WendrakeInvalidParameter;
-    if (GetFeature(UartConfigReport, UartConfigReportLength) != WendrakeOk)
+    if (GetFeature(reportId, length) != WendrakeOk)
         return WendrakeCommandFailed;
-    *config = TakeUartConfig(m_featureBuffer.get());
+    *out = take(m_featureBuffer.get());
     return WendrakeOk;
 }
 
-WendrakeStatus CWendrake::SetUartConfig(const UartConfig* config) {
-    if (!config)
+template <class Record>
+WendrakeStatus CWendrake::SetRecord(std::uint8_t reportId, std::size_t length, const Record* record,
+                                    void (*put)(const Record&, std::uint8_t*)) {
+    if (!record)
         return WendrakeInvalidParameter;
     std::uint8_t* b = ClearedFeatureBuffer();
     if (!b)
         return WendrakeCommandFailed;
-    PutUartConfig(*config, b);
-    return SetFeature(UartConfigReport, UartConfigReportLength);
+    put(*record, b);
+    return SetFeature(reportId, length);
+}
+
+WendrakeStatus CWendrake::GetUartConfig(UartConfig* config) {
+    return GetRecord(UartConfigReport, UartConfigReportLength, config, &TakeUartConfig);
+}
+
+WendrakeStatus CWendrake::SetUartConfig(const UartConfig* config) {
+    return SetRecord(UartConfigReport, UartConfigReportLength, config, &PutUartConfig);
 }
 
 WendrakeStatus CWendrake::GetFifoStatus(FifoStatus* status) {
-    if (!status)
-        return WendrakeInvalidParameter;
-    if (GetFeature(FifoStatusReport, FifoStatusReportLength) != WendrakeOk)
-        return WendrakeCommandFailed;
-    *status = TakeFifoStatus(m_featureBuffer.get());
-    return WendrakeOk;
+    return GetRecord(FifoStatusReport, FifoStatusReportLength, status, &TakeFifoStatus);
 }
 
 WendrakeStatus CWendrake::PurgeFifo(bool first, bool second) {
@@ -289,22 +296,11 @@ WendrakeStatus CWendrake::FlushReceiveReports() {
 }
 
 WendrakeStatus CWendrake::GetPinConfig(PinConfig* config) {
-    if (!config)
-        return WendrakeInvalidParameter;
-    if (GetFeature(PinConfigReport, PinConfigReportLength) != WendrakeOk)
-        return WendrakeCommandFailed;
-    *config = TakePinConfig(m_featureBuffer.get());
-    return WendrakeOk;
+    return GetRecord(PinConfigReport, PinConfigReportLength, config, &TakePinConfig);
 }
 
 WendrakeStatus CWendrake::SetPinConfig(const PinConfig* config) {
-    if (!config)
-        return WendrakeInvalidParameter;
-    std::uint8_t* b = ClearedFeatureBuffer();
-    if (!b)
-        return WendrakeCommandFailed;
-    PutPinConfig(*config, b);
-    return SetFeature(PinConfigReport, PinConfigReportLength);
+    return SetRecord(PinConfigReport, PinConfigReportLength, config, &PutPinConfig);
 }
 
 WendrakeStatus CWendrake::GetPinLatch(std::uint8_t* latch) {

@@ -70,6 +70,15 @@ private:
     std::uint8_t* ClearedFeatureBuffer();
     WendrakeStatus SetFeatureByte(std::uint8_t reportId, std::uint8_t value);
     WendrakeStatus GetFeatureByte(std::uint8_t reportId, std::uint8_t* out);
+    // The configuration records: a get takes the record from the answer, a set puts it into a
+    // cleared report.
+    template <class Record>
+    WendrakeStatus GetRecord(std::uint8_t reportId, std::size_t length, Record* out,
+                             Record (*take)(const std::uint8_t*));
+    template <class Record>
+    WendrakeStatus SetRecord(std::uint8_t reportId, std::size_t length, const Record* record,
+                             void (*put)(const Record&, std::uint8_t*));
+    WendrakeStatus SetUartEnabled(bool enabled);
     void ReleaseBuffers();
 
     CHIDDevice m_device;

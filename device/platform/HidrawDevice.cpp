@@ -210,19 +210,28 @@ TransferOutcome HidrawDevice::writeReport(const std::uint8_t* data, std::size_t 
         data, length, timeoutMs);
 }
 
+template <class Timeout>
+int HidrawDevice::pollNode(std::array<pollfd, 2>& fds, short events, int cancel, Timeout timeout) {
+    for (;;) {
+        fds = {{{m_fd, events, 0}, {cancel, POLLIN, 0}}};
+        const int ready = ::poll(fds.data(), fds.size(), timeout());
+        if (ready >= 0)
+            return ready;
+        const int error = errno;
+        if (classifyErrno(error) != IoError::Interrupted) {
+            HidrawError::report("poll", m_path, error);
+            return -1;
+        }
+    }
+}
+
 TransferOutcome HidrawDevice::blockingWrite(const std::uint8_t* data, std::size_t length) {
     for (;;) {
-        std::array<pollfd, 2> fds{{{m_fd, POLLOUT, 0}, {m_writeCancel, POLLIN, 0}}};
+        std::array<pollfd, 2> fds;
         // hidraw always reports a node as writable: the real wait is inside write(), which
         // blocks until the report went out on the bus or the USB layer gave up.
-        const int ready = ::poll(fds.data(), fds.size(), -1);
-        if (ready < 0) {
-            const int error = errno;
-            if (classifyErrno(error) == IoError::Interrupted)
-                continue;
-            HidrawError::report("poll", m_path, error);
+        if (pollNode(fds, POLLOUT, m_writeCancel, [] { return -1; }) < 0)
             return TransferOutcome::Failed;
-        }
         // The cancel stays signalled until resetCancel, so a write started after it ends too.
         if (fds[1].revents & POLLIN)
             return TransferOutcome::Completed;
@@ -277,15 +286,11 @@ TransferOutcome HidrawDevice::readReports(std::uint8_t* buffer, std::size_t leng
 
     const Deadline deadline(timeoutMs);
     for (;;) {
-        std::array<pollfd, 2> fds{{{m_fd, POLLIN, 0}, {m_readCancel, POLLIN, 0}}};
-        const int ready = ::poll(fds.data(), fds.size(), deadline.pollTimeout());
-        if (ready < 0) {
-            const int error = errno;
-            if (classifyErrno(error) == IoError::Interrupted)
-                continue;
-            HidrawError::report("poll", m_path, error);
+        std::array<pollfd, 2> fds;
+        const int ready =
+            pollNode(fds, POLLIN, m_readCancel, [&deadline] { return deadline.pollTimeout(); });
+        if (ready < 0)
             return TransferOutcome::Failed;
-        }
         // Not consumed here: the cancel must stay in force until resetCancel.
         if (fds[1].revents & POLLIN) {
             bytesRead = 0;

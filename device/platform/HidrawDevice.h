@@ -3,6 +3,7 @@
 #include "device/platform/HidPlatform.h"
 #include "device/platform/ReportWriter.h"
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,8 @@
 #include <mutex>
 #include <string>
 #include <utility>
+
+#include <poll.h>
 
 // One open hidraw node: its descriptor, the two cancel events that wake a waiting read or write,
 // the report lengths from its descriptor, and the transfers. Owned by shared pointer, since a
@@ -52,6 +55,10 @@ private:
         return kind == TransferKind::Read ? m_readCancel : m_writeCancel;
     }
     TransferOutcome blockingWrite(const std::uint8_t* data, std::size_t length);
+    // Waits for events on the node or for the cancel event, again after a signal (with the time
+    // left that timeout() gives); -1, reported, when poll fails.
+    template <class Timeout>
+    int pollNode(std::array<pollfd, 2>& fds, short events, int cancel, Timeout timeout);
 
     const std::string m_path;
     const int m_fd;

@@ -283,9 +283,7 @@ void EmulatedHidPlatform::SetInputPacing(InputPacing pacing) {
 // ---- Fault injection ----
 
 void EmulatedHidPlatform::FailNthFeatureTransfer(unsigned n) {
-    std::lock_guard lock(m_mutex);
-    if (n > 0)
-        m_featureFaults.insert(m_featureCount + n);
+    planFault(m_featureFaults, m_featureCount, n);
 }
 
 void EmulatedHidPlatform::FailFeatureReportId(std::uint8_t reportId, bool fail) {
@@ -297,15 +295,11 @@ void EmulatedHidPlatform::FailFeatureReportId(std::uint8_t reportId, bool fail) 
 }
 
 void EmulatedHidPlatform::FailNthWrite(unsigned n) {
-    std::lock_guard lock(m_mutex);
-    if (n > 0)
-        m_writeFaults.insert(m_writeCount + n);
+    planFault(m_writeFaults, m_writeCount, n);
 }
 
 void EmulatedHidPlatform::FailNthRead(unsigned n) {
-    std::lock_guard lock(m_mutex);
-    if (n > 0)
-        m_readFaults.insert(m_readCount + n);
+    planFault(m_readFaults, m_readCount, n);
 }
 
 void EmulatedHidPlatform::StallWrites(bool stall) {
@@ -332,6 +326,13 @@ void EmulatedHidPlatform::ClearFaults() {
     m_failingFeatureIds.clear();
     m_stallWrites = false;
     m_writeCv.notify_all();
+}
+
+void EmulatedHidPlatform::planFault(std::set<std::uint64_t>& faults, const std::uint64_t& count,
+                                    unsigned n) {
+    std::lock_guard lock(m_mutex);
+    if (n > 0)
+        faults.insert(count + n);
 }
 
 bool EmulatedHidPlatform::takeFault(std::set<std::uint64_t>& faults, std::uint64_t sequence) {

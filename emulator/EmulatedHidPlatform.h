@@ -101,6 +101,8 @@ private:
                                 std::chrono::steady_clock::time_point deadline,
                                 Interrupted interrupted);
     void sendLocked(Device& device, const std::uint8_t* data, std::size_t length);
+    // The n-th transfer from now of the kind counted by count fails (read under the lock).
+    void planFault(std::set<std::uint64_t>& faults, const std::uint64_t& count, unsigned n);
     bool takeFault(std::set<std::uint64_t>& faults, std::uint64_t sequence);
     TransferOutcome kernelWrite(OpenHandle& open, const std::uint8_t* data, std::size_t length);
     bool featureTransfer(HidHandle handle, std::uint8_t* buffer, const std::uint8_t* source,

@@ -39,7 +39,7 @@ void AdapterCommandReader::FillPattern(std::uint8_t* out, std::uint64_t from, st
         out[i] = static_cast<std::uint8_t>((from + i) % 251);
 }
 
-void AdapterCommandReader::StartBurst(Device& device, std::uint64_t bytes, std::uint64_t micros) {
+void AdapterCommandReader::startBurst(Device& device, std::uint64_t bytes, std::uint64_t micros) {
     device.burstPosition = 0;
     device.burstEnd = bytes;
     itimerspec pace{};
@@ -143,7 +143,17 @@ std::string AdapterCommandReader::runCommand(const std::string& line, bool& quit
         f.SetFifoCounts(static_cast<std::uint16_t>(tx), static_cast<std::uint16_t>(rx));
         return "ok";
     }
-    return m_transport.Command(d, verb, in);
+    if (verb == "burst") {
+        std::uint64_t bytes = 0, micros = 0;
+        in >> bytes >> micros;
+        if (const auto refusal = m_transport.BurstRefusal(d, micros))
+            return *refusal;
+        startBurst(d, bytes, micros);
+        return "ok";
+    }
+    if (auto answer = m_transport.Command(d, verb, in))
+        return *answer;
+    return "error unknown command " + verb;
 }
 
 int AdapterCommandReader::Run() {

@@ -6,6 +6,7 @@
 #include <istream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@
 //   loopback NAME on|off      UART output comes back as input
 //   modes NAME A B ...        answers for the next mode requests (0x42)
 //   fifo NAME TX RX           FIFO counts answered by 0x47
+//   burst NAME BYTES MICROS   BYTES pattern bytes (byte k = k mod 251) arrive on the UART,
+//                             one input report every MICROS microseconds
 //   state NAME                "ok key=value ..." of the firmware's state
 //   quit
 // End of input unplugs everything and ends the program.
@@ -60,10 +63,13 @@ public:
         // Whether a burst may send now, and sending its next input report (full length).
         virtual bool CanSend(const Device& device) const = 0;
         virtual void SendBurstReport(Device& device, const std::uint8_t* report) = 0;
+        // Why a burst at this pace cannot start now; nullopt when it can.
+        virtual std::optional<std::string> BurstRefusal(const Device& device,
+                                                        std::uint64_t micros) const = 0;
         // The transport's own commands on a known device (unplug, fail, mute, inject, raw,
-        // burst, ...), answered as the reader answers its own; unknown ones too.
-        virtual std::string Command(Device& device, const std::string& verb,
-                                    std::istream& arguments) = 0;
+        // ...), answered as the reader answers its own; nullopt for a verb it does not know.
+        virtual std::optional<std::string> Command(Device& device, const std::string& verb,
+                                                   std::istream& arguments) = 0;
         // What the state line gives after "ignored=N" (" sent=... burst=...").
         virtual std::string StateTail(const Device& device) const = 0;
         // The end of the program: the device leaves the kernel.
@@ -79,12 +85,11 @@ public:
     static std::vector<std::uint8_t> ParseHex(const std::string& text);
     // The burst's pattern byte k is k mod 251.
     static void FillPattern(std::uint8_t* out, std::uint64_t from, std::size_t count);
-    // Starts a burst of bytes pattern bytes, one input report every micros microseconds.
-    static void StartBurst(Device& device, std::uint64_t bytes, std::uint64_t micros);
 
 private:
     std::string runCommand(const std::string& line, bool& quit);
     std::string stateLine(const Device& device) const;
+    void startBurst(Device& device, std::uint64_t bytes, std::uint64_t micros);
     void burstTick(Device& device);
 
     Transport& m_transport;

@@ -372,17 +372,18 @@ std::size_t EmulatedHidPlatform::PendingWrites() const {
 }
 
 bool EmulatedHidPlatform::WaitForPendingReads(std::size_t n, std::chrono::milliseconds bound) {
-    std::unique_lock lock(m_mutex);
-    ++m_pendingWatchers;
-    const bool reached = m_pendingCv.wait_for(lock, bound, [&] { return m_readWaiters >= n; });
-    --m_pendingWatchers;
-    return reached;
+    return waitForWaiters(m_readWaiters, n, bound);
 }
 
 bool EmulatedHidPlatform::WaitForPendingWrites(std::size_t n, std::chrono::milliseconds bound) {
+    return waitForWaiters(m_writeWaiters, n, bound);
+}
+
+bool EmulatedHidPlatform::waitForWaiters(const std::size_t& waiters, std::size_t n,
+                                         std::chrono::milliseconds bound) {
     std::unique_lock lock(m_mutex);
     ++m_pendingWatchers;
-    const bool reached = m_pendingCv.wait_for(lock, bound, [&] { return m_writeWaiters >= n; });
+    const bool reached = m_pendingCv.wait_for(lock, bound, [&] { return waiters >= n; });
     --m_pendingWatchers;
     return reached;
 }

@@ -104,6 +104,8 @@ private:
     // The n-th transfer from now of the kind counted by count fails (read under the lock).
     void planFault(std::set<std::uint64_t>& faults, const std::uint64_t& count, unsigned n);
     bool takeFault(std::set<std::uint64_t>& faults, std::uint64_t sequence);
+    // Waits (up to bound) until the waiter count, read under the lock, reaches n.
+    bool waitForWaiters(const std::size_t& waiters, std::size_t n, std::chrono::milliseconds bound);
     TransferOutcome kernelWrite(OpenHandle& open, const std::uint8_t* data, std::size_t length);
     bool featureTransfer(HidHandle handle, std::uint8_t* buffer, const std::uint8_t* source,
                          std::size_t length, bool get);

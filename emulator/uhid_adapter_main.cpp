@@ -7,8 +7,6 @@
 //   mute NAME ID COUNT        the next COUNT get requests for feature ID are never answered
 //   inject NAME HEX           bytes arriving on the adapter's UART
 //   raw NAME HEX              one input report of exactly these bytes, not padded
-//   burst NAME BYTES MICROS   BYTES pattern bytes (byte k = k mod 251) arrive on the UART,
-//                             one input report every MICROS microseconds
 
 #include "device/FileAccess.h"
 #include "device/WendrakeTypes.h"
@@ -25,6 +23,7 @@
 #include <fcntl.h>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -63,7 +62,13 @@ public:
     void SendBurstReport(Device& d, const std::uint8_t* report) override {
         sendInputReport(link(d), report);
     }
-    std::string Command(Device& d, const std::string& verb, std::istream& in) override;
+    std::optional<std::string> BurstRefusal(const Device& d, std::uint64_t micros) const override {
+        if (link(d).fd < 0 || micros == 0)
+            return "error burst needs a plugged device and a pace";
+        return std::nullopt;
+    }
+    std::optional<std::string> Command(Device& d, const std::string& verb,
+                                       std::istream& in) override;
     std::string StateTail(const Device& d) const override {
         const UhidLink& l = link(d);
         std::ostringstream s;
@@ -228,7 +233,8 @@ void UhidTransport::Service(Device& d) {
     }
 }
 
-std::string UhidTransport::Command(Device& d, const std::string& verb, std::istream& in) {
+std::optional<std::string> UhidTransport::Command(Device& d, const std::string& verb,
+                                                  std::istream& in) {
     UhidLink& l = link(d);
     AdapterFirmware& f = *d.firmware;
     if (verb == "unplug") {
@@ -263,15 +269,7 @@ std::string UhidTransport::Command(Device& d, const std::string& verb, std::istr
             return std::string("error ") + std::strerror(errno);
         return "ok";
     }
-    if (verb == "burst") {
-        std::uint64_t bytes = 0, micros = 0;
-        in >> bytes >> micros;
-        if (l.fd < 0 || micros == 0)
-            return "error burst needs a plugged device and a pace";
-        AdapterCommandReader::StartBurst(d, bytes, micros);
-        return "ok";
-    }
-    return "error unknown command " + verb;
+    return std::nullopt;
 }
 
 } // namespace

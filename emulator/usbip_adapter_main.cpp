@@ -32,6 +32,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -80,7 +81,15 @@ public:
             std::vector<std::uint8_t>(report, report + AdapterFirmware::InputReportLength));
         flush(d, l);
     }
-    std::string Command(Device& d, const std::string& verb, std::istream& in) override;
+    std::optional<std::string> BurstRefusal(const Device& d, std::uint64_t micros) const override {
+        if (!link(d).usb)
+            return "error " + d.name + " is not plugged";
+        if (micros == 0)
+            return "error burst needs a pace";
+        return std::nullopt;
+    }
+    std::optional<std::string> Command(Device& d, const std::string& verb,
+                                       std::istream& in) override;
     std::string StateTail(const Device& d) const override;
     void Shutdown(Device& d) override {
         UsbipLink& l = link(d);
@@ -292,7 +301,8 @@ std::string UsbipTransport::StateTail(const Device& d) const {
     return s.str();
 }
 
-std::string UsbipTransport::Command(Device& d, const std::string& verb, std::istream& in) {
+std::optional<std::string> UsbipTransport::Command(Device& d, const std::string& verb,
+                                                   std::istream& in) {
     UsbipLink& l = link(d);
     AdapterFirmware& f = *d.firmware;
     if (verb == "unplug") {
@@ -337,15 +347,7 @@ std::string UsbipTransport::Command(Device& d, const std::string& verb, std::ist
             d, [&] { return l.usb && l.usb->InputDelivered(); }, 1000);
         return delivered ? "ok" : "ok undelivered";
     }
-    if (verb == "burst") {
-        std::uint64_t bytes = 0, micros = 0;
-        in >> bytes >> micros;
-        if (micros == 0)
-            return "error burst needs a pace";
-        AdapterCommandReader::StartBurst(d, bytes, micros);
-        return "ok";
-    }
-    return "error unknown command " + verb;
+    return std::nullopt;
 }
 
 } // namespace

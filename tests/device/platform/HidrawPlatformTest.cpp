@@ -1,5 +1,4 @@
 #include "device/platform/HidrawPlatform.h"
-#include "device/platform/HidrawNodes.h"
 
 #include <QTemporaryDir>
 
@@ -87,15 +86,6 @@ TEST_F(HidrawFakeTree, ListsOtherVendorsAndNodesWithoutUevent) {
 TEST_F(HidrawFakeTree, NoHidrawClassMeansNoInterfaces) {
     HidrawPlatform platform(m_sys.string(), m_dev.string());
     EXPECT_EQ(platform.interfacePath(0), std::nullopt);
-}
-
-TEST(HidrawPlatformNames, HidrawNumber) {
-    EXPECT_EQ(HidrawNodes::hidrawNumber("hidraw0"), 0u);
-    EXPECT_EQ(HidrawNodes::hidrawNumber("hidraw17"), 17u);
-    EXPECT_EQ(HidrawNodes::hidrawNumber("hidraw"), std::nullopt);
-    EXPECT_EQ(HidrawNodes::hidrawNumber("hidraw+1"), std::nullopt);
-    EXPECT_EQ(HidrawNodes::hidrawNumber("hidraw99999999999999999999"), std::nullopt);
-    EXPECT_EQ(HidrawNodes::hidrawNumber("xhidraw1"), std::nullopt);
 }
 
 TEST_F(HidrawFakeTree, OpenIsExclusiveUntilClosed) {

@@ -14,8 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The options beyond the original terminal, through the real window: their menu items and
@@ -57,19 +59,71 @@ TEST_F(TerminalOptionsTest, DefaultsAreThePlainTerminal) {
     EXPECT_EQ(window->Session().Options(), TerminalOptions{});
     EXPECT_FALSE(QFile::exists(optionsPath())) << "nothing is written until an option changes";
 
+    // What each option at its default must leave exactly as the plain terminal has it, with
+    // the bytes coming from the adapter through the receive thread.
     connect();
-    box()->setText(QStringLiteral("AT"));
-    button(Id::SendData)->click();
-    EXPECT_EQ(uartOut(), "AT");
-
-    // Each read still ends a selection and puts the caret at the end.
-    window->AppendReceivedText("one\r\ntwo");
-    view()->setSelection(0, 3);
-    window->AppendReceivedText("three");
-    EXPECT_FALSE(view()->hasSelection());
-    EXPECT_EQ(view()->caretPosition(), view()->textLength());
-    EXPECT_FALSE(view()->newDataBelow());
-    EXPECT_EQ(view()->shownRowText(0), "one");
+    const auto receive = [&](std::string_view bytes) {
+        const qint64 before = window->ReceivedData().byteCount();
+        adapter.InjectUartInput(bytes);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return window->ReceivedData().byteCount() == before + qint64(bytes.size()); },
+            5000));
+    };
+    const auto shownAsRows = [&] {
+        for (qint64 row = 0; row < view()->rowCount(); ++row)
+            if (view()->shownRowText(row) != view()->rowText(row))
+                return false;
+        return true;
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> check;
+    };
+    const Case cases[] = {
+        {"follow: each read ends a selection and puts the caret at the end",
+         [&] {
+             receive("one\r\ntwo");
+             view()->setSelection(0, 3);
+             receive("three");
+             EXPECT_FALSE(view()->hasSelection());
+             EXPECT_EQ(view()->caretPosition(), view()->textLength());
+             EXPECT_FALSE(view()->newDataBelow());
+         }},
+        {"no timestamps: the rows are the stored text and nothing beside it",
+         [&] {
+             EXPECT_EQ(view()->text(), "one\ntwothree");
+             EXPECT_EQ(view()->shownRowText(0), "one");
+             EXPECT_EQ(view()->shownRowText(1), "twothree");
+             EXPECT_TRUE(shownAsRows());
+             EXPECT_EQ(window->ReceivedData().asciiText(), "one\r\ntwothree");
+         }},
+        {"no hex dump: Hex Format shows the hex text in rows of whole groups",
+         [&] {
+             button(Id::HexFormat)->click();
+             const QString hex = "6F 6E 65 0D 0A 74 77 6F 74 68 72 65 65 ";
+             EXPECT_EQ(view()->text(), hex);
+             QString rows;
+             for (qint64 row = 0; row < view()->rowCount(); ++row) {
+                 EXPECT_EQ(view()->shownRowText(row).size() % 3, 0) << "row " << row;
+                 rows += view()->shownRowText(row);
+             }
+             EXPECT_EQ(rows, hex);
+             EXPECT_TRUE(shownAsRows());
+             EXPECT_EQ(window->ReceivedData().hexText(), hex.toLatin1());
+             button(Id::AsciiFormat)->click();
+         }},
+        {"line ending none: exactly the typed bytes on the wire",
+         [&] {
+             adapter.ClearUartOutput();
+             box()->setText(QStringLiteral("AT+X=1"));
+             button(Id::SendData)->click();
+             EXPECT_EQ(uartOut(), "AT+X=1");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.check();
+    }
 }
 
 TEST_F(TerminalOptionsTest, LineEndingsOnTheWire) {

@@ -11,6 +11,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -208,6 +209,18 @@ protected:
     TransferOutcome read(Bytes& buffer, std::size_t& bytes, std::uint32_t timeoutMs) {
         return m_platform.readReports(m_handle, buffer.data(), buffer.size(), timeoutMs, bytes);
     }
+    // A read without time-out on another thread, given a moment to block (the outcome is the
+    // same if it hasn't yet); yields its outcome and byte count.
+    std::future<std::pair<TransferOutcome, std::size_t>> startBlockedRead() {
+        auto pending = std::async(std::launch::async, [this] {
+            Bytes buffer(L);
+            std::size_t bytes = 99;
+            const auto outcome = read(buffer, bytes, HidInfiniteTimeout);
+            return std::make_pair(outcome, bytes);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return pending;
+    }
 
     HidrawPlatform m_platform{"/nonexistent-sys", "/nonexistent-dev"};
     HidHandle m_handle = InvalidHidHandle;
@@ -289,14 +302,7 @@ TEST_F(HidrawTransfers, NothingQueuedTimesOutAndLeavesByteCountAlone) {
 }
 
 TEST_F(HidrawTransfers, CancelWakesABlockedRead) {
-    auto pending = std::async(std::launch::async, [this] {
-        Bytes buffer(L);
-        std::size_t bytes = 99;
-        const auto outcome = read(buffer, bytes, HidInfiniteTimeout);
-        return std::make_pair(outcome, bytes);
-    });
-    // Give the read a moment to block; the outcome is the same if it hasn't yet.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    auto pending = startBlockedRead();
     m_platform.cancel(m_handle, TransferKind::Read);
     ASSERT_EQ(pending.wait_for(Bound), std::future_status::ready);
     const auto [outcome, bytes] = pending.get();
@@ -335,13 +341,7 @@ TEST_F(HidrawTransfers, CancelOfOneKindLeavesTheOtherAlone) {
 }
 
 TEST_F(HidrawTransfers, UnplugEndsThePendingReadThenReadsFail) {
-    auto pending = std::async(std::launch::async, [this] {
-        Bytes buffer(L);
-        std::size_t bytes = 99;
-        const auto outcome = read(buffer, bytes, HidInfiniteTimeout);
-        return std::make_pair(outcome, bytes);
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    auto pending = startBlockedRead();
     closeFar();
     ASSERT_EQ(pending.wait_for(Bound), std::future_status::ready);
     const auto [outcome, bytes] = pending.get();
@@ -495,13 +495,7 @@ TEST_F(HidrawTransfers, FlushDropsQueuedReports) {
 }
 
 TEST_F(HidrawTransfers, CloseEndsAPendingReadAndRetiresTheHandle) {
-    auto pending = std::async(std::launch::async, [this] {
-        Bytes buffer(L);
-        std::size_t bytes = 99;
-        const auto outcome = read(buffer, bytes, HidInfiniteTimeout);
-        return std::make_pair(outcome, bytes);
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    auto pending = startBlockedRead();
     const HidHandle closed = m_handle;
     m_platform.close(m_handle);
     m_handle = InvalidHidHandle;

@@ -377,8 +377,8 @@ WendrakeStatus CWendrake::ReadUart(std::uint8_t* destination, std::uint32_t capa
     if (m_readStopped)
         return WendrakeCommandFailed;
 
+    // The device layer clears the buffer itself before every read.
     const std::size_t readLength = reports * length;
-    std::memset(m_readBuffer.get(), 0, readLength);
     std::size_t bytesRead = 0;
     if (m_device.ReadInterruptReports(m_readBuffer.get(), readLength,
                                       static_cast<unsigned>(reports), bytesRead) != HidOk)

@@ -10,7 +10,6 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
-#include <QScopedValueRollback>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -64,19 +63,17 @@ void ReceiveView::setFormat(Format format) {
 void ReceiveView::contentAppended() {
     if (!m_layout.source())
         return;
-    const QScopedValueRollback appending(m_appending, true);
     const bool follow = followsNow();
     if (m_layout.extend())
         m_resetPending = true;
     if (follow) {
         const qint64 end = textLength();
-        setCaretInternal(end, end, true);
+        setCaretInternal(end, end, true, Frame::Paced);
         return;
     }
     // Held: caret, selection and scroll position stay where the user has them.
-    setCaretInternal(m_anchor, m_caret, false);
+    setCaretInternal(m_anchor, m_caret, false, Frame::Paced);
     m_newDataBelow = true;
-    scheduleFrame();
 }
 
 bool ReceiveView::followsNow() const {
@@ -149,7 +146,7 @@ void ReceiveView::setBlank(bool blank) {
 
 // --- caret and selection -----------------------------------------------------------------------
 
-void ReceiveView::setCaretInternal(qint64 anchor, qint64 caret, bool scroll) {
+void ReceiveView::setCaretInternal(qint64 anchor, qint64 caret, bool scroll, Frame frame) {
     const qint64 length = textLength();
     anchor = std::clamp<qint64>(anchor, 0, length);
     caret = std::clamp<qint64>(caret, 0, length);
@@ -158,7 +155,7 @@ void ReceiveView::setCaretInternal(qint64 anchor, qint64 caret, bool scroll) {
     m_caret = caret;
     if (scroll)
         m_scrollToCaret = true;
-    scheduleFrame();
+    scheduleFrame(frame);
     if (changed)
         emit selectionChanged();
 }
@@ -239,8 +236,8 @@ void ReceiveView::ensureCaretVisible() {
         bar->setValue(int(std::min<qint64>(row - visible + 1, INT_MAX)));
 }
 
-void ReceiveView::scheduleFrame() {
-    if (m_appending) {
+void ReceiveView::scheduleFrame(Frame frame) {
+    if (frame == Frame::Paced) {
         if (m_frameTimer.isActive())
             return;
         const qint64 since = m_lastFrame.isValid() ? m_lastFrame.elapsed() : StreamFrameMs;

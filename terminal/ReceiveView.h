@@ -113,10 +113,13 @@ private:
     void updateMetrics();
     void updateWrapWidth();
     void updateScrollBar();
-    void scheduleFrame();
+    // Soon: within a frame, for what the user does. Paced: appended data, at most every
+    // StreamFrameMs while it keeps coming.
+    enum class Frame { Soon, Paced };
+    void scheduleFrame(Frame frame = Frame::Soon);
     void onFrame();
     void ensureCaretVisible();
-    void setCaretInternal(qint64 anchor, qint64 caret, bool scroll);
+    void setCaretInternal(qint64 anchor, qint64 caret, bool scroll, Frame frame = Frame::Soon);
     void notifyAccessibility();
     bool followsNow() const;
     bool endVisible() const;
@@ -136,6 +139,4 @@ private:
     qint64 m_reportedLength = 0;
     QTimer m_frameTimer;
     QElapsedTimer m_lastFrame;
-    // Inside contentAppended: the next frame is paced (see scheduleFrame).
-    bool m_appending = false;
 };

@@ -73,9 +73,7 @@ void feed(AdapterFirmware& adapter, qint64 reports, std::atomic<qint64>& sent) {
 
 int runCase(TimedApplication& app, const Case& c, int seconds) {
     EmulatedHidPlatform platform;
-    platform.SetWireRecording(false);
-    AdapterFirmware& adapter = platform.AddAdapter("WDBENCH1");
-    adapter.SetRecordUartOutput(false);
+    AdapterFirmware& adapter = BenchmarkWindow::addQuietAdapter(platform);
     BenchmarkWindow bench(platform);
     CWendrakeTerminalDlg& window = bench.window;
     ReceiveView* view = bench.view();
@@ -85,8 +83,7 @@ int runCase(TimedApplication& app, const Case& c, int seconds) {
         bench.button(TerminalControl::HexFormat)->click();
     for (int item : c.options)
         window.MenuAction(item)->trigger();
-    bench.button(TerminalControl::Connect)->click();
-    if (!window.Adapter().IsConnected()) {
+    if (!bench.connect()) {
         std::printf("%-26s could not connect to the emulated adapter\n", c.name);
         return 1;
     }
@@ -126,7 +123,7 @@ int runCase(TimedApplication& app, const Case& c, int seconds) {
     std::printf("%-26s %6.1f s  %7.2f %%  %8.1f /s  %8.1f /s  %8.1f /s  %8.2f ms  %9lld B  %s\n",
                 c.name, secondsMeasured, 100.0 * double(cpuNs) / double(wallNs),
                 double(wakes) / secondsMeasured, double(paints) / secondsMeasured,
-                double(events) / secondsMeasured, double(app.longestEventCpuNs) / 1e6,
+                double(events) / secondsMeasured, ms(app.longestEventCpuNs),
                 static_cast<long long>(received),
                 received == sent && dropped == 0 ? "all in order" : "LOST");
     std::fflush(stdout);

@@ -15,7 +15,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -26,7 +25,6 @@
 #include <string>
 #include <string_view>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -79,19 +77,13 @@ private:
     std::uint64_t m_sent = 0;
 };
 
-double ms(qint64 ns) {
-    return double(ns) / 1e6;
-}
-
 int runCase(int argc, char** argv, const Case& c, std::uint64_t total) {
     BenchmarkWindow::useOffscreenUnlessTold();
     TimedApplication app(argc, argv);
 
     EmulatedHidPlatform platform;
     platform.SetInputPacing(EmulatedHidPlatform::InputPacing::FlowControlled);
-    platform.SetWireRecording(false);
-    AdapterFirmware& adapter = platform.AddAdapter("WDBENCH1");
-    adapter.SetRecordUartOutput(false);
+    AdapterFirmware& adapter = BenchmarkWindow::addQuietAdapter(platform);
     Source source(total, c.lineBreaks);
     adapter.SetUartSource([&source](std::uint8_t* out, std::size_t capacity) {
         return source.produce(out, capacity);
@@ -99,14 +91,12 @@ int runCase(int argc, char** argv, const Case& c, std::uint64_t total) {
 
     BenchmarkWindow bench(platform);
     CWendrakeTerminalDlg& window = bench.window;
-    ReceiveView* view = bench.view();
     QAbstractButton* ascii = bench.button(TerminalControl::AsciiFormat);
     QAbstractButton* hex = bench.button(TerminalControl::HexFormat);
     QAbstractButton* clear = bench.button(TerminalControl::ClearReceiveData);
     if (c.hex)
         hex->click();
-    bench.button(TerminalControl::Connect)->click();
-    if (!window.Adapter().IsConnected()) {
+    if (!bench.connect()) {
         std::printf("%-14s could not connect to the emulated adapter\n", c.name);
         return 1;
     }
@@ -124,8 +114,7 @@ int runCase(int argc, char** argv, const Case& c, std::uint64_t total) {
            clock.elapsed() < CaseTimeoutMs)
         QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     const qint64 streamNs = clock.nsecsElapsed();
-    view->flushFrame();
-    view->viewport()->repaint();
+    bench.paintNow();
     app.measuring = false;
     const qint64 residentAfter = TimedApplication::residentBytes();
     const auto received = std::uint64_t(window.ReceivedData().byteCount());
@@ -134,8 +123,7 @@ int runCase(int argc, char** argv, const Case& c, std::uint64_t total) {
     const auto timed = [&](QAbstractButton* button) {
         const qint64 start = TimedApplication::threadCpuNs();
         button->click();
-        view->flushFrame();
-        view->viewport()->repaint();
+        bench.paintNow();
         return TimedApplication::threadCpuNs() - start;
     };
     const qint64 switchNs = std::max(timed(c.hex ? ascii : hex), timed(c.hex ? hex : ascii));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/CWendrake.h"
+#include "emulator/EmulatedHidPlatform.h"
 #include "resources/TerminalDialogTemplate.h"
 #include "terminal/CWendrakeTerminalDlg.h"
 #include "terminal/PlatformNoticeSource.h"
@@ -20,6 +21,15 @@ public:
             qputenv("QT_QPA_PLATFORM", "offscreen");
     }
 
+    // The benchmarks' adapter, keeping no record of the wire or of its UART output: those grow
+    // with every byte moved and would be counted as the window's memory and time.
+    static AdapterFirmware& addQuietAdapter(EmulatedHidPlatform& platform) {
+        platform.SetWireRecording(false);
+        AdapterFirmware& adapter = platform.AddAdapter("WDBENCH1");
+        adapter.SetRecordUartOutput(false);
+        return adapter;
+    }
+
     explicit BenchmarkWindow(HidPlatform& platform)
         : wendrake(platform), notices(platform),
           window(wendrake, notices, prompts, settings.path()) {
@@ -32,6 +42,16 @@ public:
     }
     ReceiveView* view() const {
         return qobject_cast<ReceiveView*>(window.Control(TerminalControl::ReceiveView));
+    }
+    // Clicks Connect; false if the adapter could not be opened.
+    bool connect() {
+        button(TerminalControl::Connect)->click();
+        return window.Adapter().IsConnected();
+    }
+    // The frame and paint of the receive view that would come next, now.
+    void paintNow() const {
+        view()->flushFrame();
+        view()->viewport()->repaint();
     }
 
     QTemporaryDir settings;

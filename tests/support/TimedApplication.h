@@ -9,6 +9,11 @@
 #include <ctime>
 #include <unistd.h>
 
+// Nanoseconds as the benchmarks print them.
+inline double ms(qint64 ns) {
+    return double(ns) / 1e6;
+}
+
 // The application of the window benchmarks: while measuring, times every event the window's
 // thread handles, the longest one overall and the longest hand-over of reads from the receive
 // thread, in the thread's CPU time and, for comparison, in wall time; and counts them.

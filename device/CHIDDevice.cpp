@@ -135,10 +135,6 @@ HidStatus CHIDDevice::OpenDevice(unsigned matchIndex, std::uint16_t vendorId,
     if (m_open)
         return HidAlreadyOpen;
 
-    std::string path;
-    if (!FindInterfacePath(0, path))
-        return HidNoDevice;
-
     const bool opened = ForEachMatching(vendorId, productId, [&](HidHandle handle, unsigned match) {
         if (match != matchIndex)
             return false;

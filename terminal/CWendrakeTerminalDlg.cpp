@@ -28,10 +28,15 @@
 
 namespace {
 
+// A position past the end selects nothing.
+void selectEntry(QComboBox* list, int position) {
+    list->setCurrentIndex(position < list->count() ? position : -1);
+}
+
 void refill(QComboBox* list, const QStringList& entries, int selection) {
     list->clear();
     list->addItems(entries);
-    list->setCurrentIndex(selection < list->count() ? selection : -1);
+    selectEntry(list, selection);
 }
 
 } // namespace
@@ -305,10 +310,7 @@ void CWendrakeTerminalDlg::UpdateData(bool saveAndValidate) {
 // ---- Adapter list and device notices ----
 
 void CWendrakeTerminalDlg::RefreshDeviceList() {
-    const QStringList serials = m_session.AdapterSerials();
-    AdapterList->clear();
-    AdapterList->addItems(serials);
-    AdapterList->setCurrentIndex(serials.isEmpty() ? -1 : 0);
+    refill(AdapterList, m_session.AdapterSerials(), 0);
     m_listBuiltWhileConnected = m_session.IsConnected();
 }
 
@@ -456,8 +458,7 @@ void CWendrakeTerminalDlg::UpdateConnectionStatus() {
         Gpio1State.clear();
         Q3ResetState.clear();
         for (QComboBox* list : {Gpio0Action, Gpio1Action, Q3ResetAction}) {
-            const int position = PinActionLists::DoNotWrite;
-            list->setCurrentIndex(position < list->count() ? position : -1);
+            selectEntry(list, PinActionLists::DoNotWrite);
             list->setEnabled(false);
         }
     }
@@ -472,8 +473,6 @@ void CWendrakeTerminalDlg::showPinActionLists(const std::optional<UartConfig>& u
     const int gpio1Index = flowControl ? PinActionLists::DoNotWrite : Gpio1Action->currentIndex();
     const PinActionLists::Pin gpio0 = PinActionLists::Gpio(0, uart);
     const PinActionLists::Pin gpio1 = PinActionLists::Gpio(1, uart);
-    Gpio0Action->clear();
-    Gpio1Action->clear();
     refill(Gpio0Action, gpio0.entries, gpio0Index);
     refill(Gpio1Action, gpio1.entries, gpio1Index);
     Gpio0Label = gpio0.label;

@@ -10,6 +10,11 @@
 #include "terminal/TransferBox.h"
 
 void SendCommands::SendData() {
+    sendBox(false);
+}
+
+// An automatic send (a change of the box) adds no line ending.
+void SendCommands::sendBox(bool automatic) {
     if (!m_window.EnsureConnected())
         return;
     TransferBox* box = m_window.Transfer();
@@ -18,9 +23,8 @@ void SendCommands::SendData() {
         const QString text = box ? box->text() : QString();
         const bool ascii = m_window.IsAsciiFormat();
         // A failed send says nothing and keeps the text, so it can be sent again.
-        const LineEnding ending = ascii && !m_sendingAutomatically
-                                      ? m_session.Options().SendLineEnding
-                                      : LineEnding::None;
+        const LineEnding ending =
+            ascii && !automatic ? m_session.Options().SendLineEnding : LineEnding::None;
         const bool sent = m_session.SendText(text, !ascii, ending);
         if (sent && m_session.Settings().ClearSentTransferData != 0 && box)
             box->setText(QString());
@@ -36,11 +40,8 @@ void SendCommands::TransferTextChanged() {
     TransferBox* box = m_window.Transfer();
     if (!box)
         return;
-    if (!box->text().isEmpty()) {
-        m_sendingAutomatically = true;
-        m_window.OnSendData();
-        m_sendingAutomatically = false;
-    }
+    if (!box->text().isEmpty())
+        sendBox(true);
     box->setText(QString());
 }
 

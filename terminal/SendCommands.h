@@ -22,11 +22,10 @@ public:
     void SendFile();
 
 private:
+    void sendBox(bool automatic);
     void toggleOption(std::int32_t& flag, int menuItemId);
 
     CWendrakeTerminalDlg& m_window;
     TerminalSession& m_session;
     const TerminalPrompts& m_prompts;
-    // SendData runs for a change of the box (automatic send): no line ending then.
-    bool m_sendingAutomatically = false;
 };

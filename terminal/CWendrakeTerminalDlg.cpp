@@ -72,7 +72,6 @@ CWendrakeTerminalDlg::CWendrakeTerminalDlg(CWendrake& adapter, AdapterNoticeSour
         m_findBar = new ReceiveFindBar(ReceiveView, this);
         placeFindBar();
     }
-    m_options.ConnectMenu();
 
     OnInitDialog();
 }
@@ -121,13 +120,35 @@ void CWendrakeTerminalDlg::connectCommands() {
         {Menu::AutoSendTransferText, &Dlg::OnAutoSendTransferText},
         {Menu::ViewFifoStatus, &Dlg::OnViewFifoStatus},
         {Menu::PurgeFifo, &Dlg::OnPurgeFifo},
-        {Menu::Settings, &Dlg::OnSettings}};
+        {Menu::Settings, &Dlg::OnSettings},
+        {Menu::Find, &Dlg::OnFind},
+        {Menu::FindNext, &Dlg::OnFindNext},
+        {Menu::FindPrevious, &Dlg::OnFindPrevious},
+        {Menu::FollowNewData, &Dlg::OnFollowNewData},
+        {Menu::HoldWhileReading, &Dlg::OnHoldWhileReading},
+        {Menu::ShowTimestamps, &Dlg::OnShowTimestamps},
+        {Menu::HexDumpLayout, &Dlg::OnHexDumpLayout},
+        {Menu::AutoReconnect, &Dlg::OnAutoReconnect}};
+    const std::pair<int, QKeySequence> shortcuts[] = {
+        {Menu::Find, QKeySequence(Qt::CTRL | Qt::Key_F)},
+        {Menu::FindNext, QKeySequence(Qt::Key_F3)},
+        {Menu::FindPrevious, QKeySequence(Qt::SHIFT | Qt::Key_F3)}};
+    const std::pair<int, LineEnding> endings[] = {{Menu::LineEndingNone, LineEnding::None},
+                                                  {Menu::LineEndingCr, LineEnding::Cr},
+                                                  {Menu::LineEndingLf, LineEnding::Lf},
+                                                  {Menu::LineEndingCrLf, LineEnding::CrLf}};
     for (const auto& [id, handler] : buttons)
         if (auto* button = qobject_cast<QAbstractButton*>(Control(id)))
             connect(button, &QAbstractButton::clicked, this, handler);
     for (const auto& [id, handler] : menus)
         if (QAction* action = MenuAction(id))
             connect(action, &QAction::triggered, this, handler);
+    for (const auto& [id, shortcut] : shortcuts)
+        if (QAction* action = MenuAction(id))
+            action->setShortcut(shortcut);
+    for (const auto& [id, ending] : endings)
+        if (QAction* action = MenuAction(id))
+            connect(action, &QAction::triggered, this, [this, e = ending] { OnLineEnding(e); });
     if (::TransferBox* box = Transfer())
         connect(box, &::TransferBox::userTextChanged, this, &Dlg::OnTransferTextChange);
 }

@@ -6,16 +6,14 @@ class CWendrakeTerminalDlg;
 class ReceiveView;
 class TerminalSession;
 
-// The options of the View and Terminal menus and the find commands: their menu items and
-// shortcuts, the check marks, what each option toggles and the receive view following them.
+// The options of the View and Terminal menus: their check marks, what each option toggles and
+// the receive view following them.
 // Every change is kept at once; a file that cannot be written is silent, like the settings.
 class OptionCommands {
 public:
     OptionCommands(CWendrakeTerminalDlg& window, TerminalSession& session)
         : m_window(window), m_session(session) {}
 
-    // Connects the menu items to the window's handlers.
-    void ConnectMenu();
     // Check marks and the view follow the options record; turning automatic reconnect off ends
     // a wait for a lost adapter.
     void Apply(ReceiveView* view);

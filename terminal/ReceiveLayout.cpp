@@ -232,7 +232,15 @@ QString ReceiveLayout::gutterText(qint64 row) const {
     const qint64 ms = m_text->arrivalTime(byte);
     if (ms < 0)
         return {};
-    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss.zzz"));
+    // The rows of one paint arrived within a second or two, and the local time of a second
+    // costs microseconds: it is worked out once per second, not for every row of every paint.
+    const qint64 second = ms / 1000;
+    if (second != m_gutterSecond) {
+        m_gutterSecond = second;
+        m_gutterSecondText =
+            QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("HH:mm:ss."));
+    }
+    return m_gutterSecondText + QString::number(ms % 1000).rightJustified(3, QLatin1Char('0'));
 }
 
 QString ReceiveLayout::dumpOffsetText(qint64 row) const {

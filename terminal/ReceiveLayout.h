@@ -90,4 +90,7 @@ private:
     bool m_blank = false;
     bool m_timestamps = false;
     bool m_hexDump = false;
+    // "HH:mm:ss." of the second whose time column was shown last.
+    mutable qint64 m_gutterSecond = -1;
+    mutable QString m_gutterSecondText;
 };

@@ -445,6 +445,21 @@ TEST_F(ReceiveViewTest, TimestampsBesideLinesAreDisplayOnly) {
     EXPECT_TRUE(view.shownRowText(0).startsWith("66 69 "));
 }
 
+TEST_F(ReceiveViewTest, TimestampsKeepToTheirOwnSecond) {
+    // Lines arriving either side of a second, of midnight, and back in an earlier second.
+    const qint64 midnight = QDateTime(QDate(2026, 12, 10), QTime(0, 0)).toMSecsSinceEpoch();
+    const qint64 times[] = {midnight - 1001, midnight - 1, midnight,
+                            midnight + 999,  midnight - 1, midnight + 1000};
+    for (const qint64 t : times)
+        store.append("x\n", t);
+    view.contentReset();
+    view.setTimestamps(true);
+    for (int row = 0; row < int(std::size(times)); ++row)
+        EXPECT_EQ(view.shownRowText(row),
+                  QDateTime::fromMSecsSinceEpoch(times[row]).toString("HH:mm:ss.zzz") + " x")
+            << "row " << row;
+}
+
 TEST_F(ReceiveViewTest, HexDumpRowsOfSixteenBytes) {
     view.resize(800, 200);
     receive(std::string("0123456789ABCDEF\x01\xE9z", 19));

@@ -20,8 +20,6 @@ public:
 
     // Takes the widget's font, or the system's fixed-pitch face at its size if it is not one.
     void setFont(const QFont& font);
-    const QFont& font() const { return m_font; }
-    int cellWidth() const { return m_cellWidth; }
     int lineHeight() const { return m_lineHeight; }
 
     int cellsAcross(int width) const { return std::max(1, (width - 2 * Margin) / m_cellWidth); }

@@ -1,7 +1,6 @@
 #include "terminal/ReceiveView.h"
 
 #include "terminal/ReceiveViewAccessible.h"
-#include "terminal/ReceivedText.h"
 
 #include <QAccessible>
 #include <QApplication>

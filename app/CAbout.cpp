@@ -1,8 +1,8 @@
 #include "app/CAbout.h"
 
+#include "dialogs/DialogBuilder.h"
 #include "resources/AboutDialogTemplate.h"
 #include "resources/AppIcon.h"
-#include "resources/DialogBuilder.h"
 
 CAbout::CAbout(QWidget* parent) : QDialog(parent) {
     DialogBuilder(AboutDialogTemplate()).build(this);

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "connection/PlatformNoticeSource.h"
 #include "device/CWendrake.h"
 #include "device/platform/HidPlatform.h"
-#include "resources/UserPrompts.h"
-#include "terminal/PlatformNoticeSource.h"
+#include "dialogs/UserPrompts.h"
 
 #include <QObject>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "app/CWendrakeTerminalApp.h"
 #include "app/CommandLine.h"
+#include "dialogs/QtUserPrompts.h"
 #include "emulator/EmulatedHidPlatform.h"
-#include "resources/QtUserPrompts.h"
 
 #include <QApplication>
 

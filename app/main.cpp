@@ -1,7 +1,7 @@
 #include "app/CWendrakeTerminalApp.h"
 #include "app/CommandLine.h"
 #include "device/platform/HidrawPlatform.h"
-#include "resources/QtUserPrompts.h"
+#include "dialogs/QtUserPrompts.h"
 
 #include <QApplication>
 

@@ -5,10 +5,10 @@
 //   file_send           10 MB
 //   file_send --smoke   1 MB (CI)
 
+#include "connection/FileSender.h"
 #include "device/CWendrake.h"
+#include "dialogs/CProgressDlg.h"
 #include "emulator/EmulatedHidPlatform.h"
-#include "terminal/CProgressDlg.h"
-#include "terminal/FileSender.h"
 #include "tests/support/RecordingPrompts.h"
 
 #include <QApplication>

@@ -11,7 +11,7 @@
 // caret at the far end, every step below searches (nearly) the whole text.
 
 #include "emulator/EmulatedHidPlatform.h"
-#include "terminal/ReceiveFindBar.h"
+#include "receiveview/ReceiveFindBar.h"
 #include "tests/support/BenchmarkWindow.h"
 #include "tests/support/TimedApplication.h"
 

@@ -1,6 +1,6 @@
 #include "config/SettingsFile.h"
 
-#include "device/LogCategories.h"
+#include "common/LogCategories.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -8,7 +8,7 @@
 //   inject NAME HEX           bytes arriving on the adapter's UART
 //   raw NAME HEX              one input report of exactly these bytes, not padded
 
-#include "device/FileAccess.h"
+#include "common/FileAccess.h"
 #include "device/WendrakeTypes.h"
 #include "emulator/AdapterCommandReader.h"
 #include "emulator/AdapterFirmware.h"

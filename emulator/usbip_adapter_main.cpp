@@ -10,7 +10,7 @@
 // inject and raw answer once the reports reached the host's queue (or after 1 s when nobody
 // reads). unplug detaches the device from its port.
 
-#include "device/FileAccess.h"
+#include "common/FileAccess.h"
 #include "device/WendrakeTypes.h"
 #include "emulator/AdapterCommandReader.h"
 #include "emulator/AdapterFirmware.h"

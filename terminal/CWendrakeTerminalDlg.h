@@ -2,17 +2,17 @@
 
 #include "config/SettingsFile.h"
 #include "config/TerminalSettings.h"
+#include "connection/AdapterNoticeSource.h"
+#include "connection/FileSender.h"
+#include "connection/ReceivedText.h"
+#include "connection/TerminalSession.h"
 #include "device/CWendrake.h"
 #include "device/WendrakeTypes.h"
-#include "resources/UserPrompts.h"
-#include "terminal/AdapterNoticeSource.h"
-#include "terminal/FileSender.h"
+#include "dialogs/UserPrompts.h"
 #include "terminal/OptionCommands.h"
 #include "terminal/PinCommands.h"
-#include "terminal/ReceivedText.h"
 #include "terminal/SendCommands.h"
 #include "terminal/TerminalPrompts.h"
-#include "terminal/TerminalSession.h"
 
 #include <QDialog>
 #include <QIcon>

@@ -1,6 +1,6 @@
 #include "terminal/HelpOpener.h"
 
-#include "device/LogCategories.h"
+#include "common/LogCategories.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

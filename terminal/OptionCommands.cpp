@@ -1,10 +1,10 @@
 #include "terminal/OptionCommands.h"
 
-#include "resources/DialogBuilder.h"
+#include "connection/TerminalSession.h"
+#include "dialogs/DialogBuilder.h"
+#include "receiveview/ReceiveView.h"
 #include "resources/TerminalMenu.h"
 #include "terminal/CWendrakeTerminalDlg.h"
-#include "terminal/ReceiveView.h"
-#include "terminal/TerminalSession.h"
 
 void OptionCommands::Apply(ReceiveView* view) {
     namespace Menu = TerminalMenuItem;

@@ -1,12 +1,12 @@
 #include "terminal/PinCommands.h"
 
-#include "config/CPinTestDlg.h"
-#include "config/CWendrakeSettingsDlg.h"
+#include "connection/PinActionLists.h"
+#include "connection/TerminalSession.h"
+#include "dialogs/CPinTestDlg.h"
+#include "dialogs/CWendrakeSettingsDlg.h"
 #include "resources/TerminalDialogTemplate.h"
 #include "terminal/CWendrakeTerminalDlg.h"
-#include "terminal/PinActionLists.h"
 #include "terminal/TerminalPrompts.h"
-#include "terminal/TerminalSession.h"
 
 #include <QComboBox>
 

@@ -1,12 +1,12 @@
 #include "terminal/SendCommands.h"
 
-#include "resources/DialogBuilder.h"
+#include "connection/TerminalSession.h"
+#include "dialogs/CProgressDlg.h"
+#include "dialogs/DialogBuilder.h"
 #include "resources/TerminalMenu.h"
 #include "terminal/BusyCursor.h"
-#include "terminal/CProgressDlg.h"
 #include "terminal/CWendrakeTerminalDlg.h"
 #include "terminal/TerminalPrompts.h"
-#include "terminal/TerminalSession.h"
 #include "terminal/TransferBox.h"
 
 void SendCommands::SendData() {

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "connection/AdapterNoticeSource.h"
+#include "connection/FileSender.h"
+#include "connection/TerminalSession.h"
 #include "device/WendrakeTypes.h"
-#include "resources/UserPrompts.h"
-#include "terminal/AdapterNoticeSource.h"
-#include "terminal/FileSender.h"
-#include "terminal/TerminalSession.h"
+#include "dialogs/UserPrompts.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "terminal/TerminalWindowLayout.h"
 
-#include "resources/DialogBuilder.h"
+#include "dialogs/DialogBuilder.h"
 
 #include <QAbstractButton>
 #include <QWidget>

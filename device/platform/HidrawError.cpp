@@ -1,6 +1,6 @@
 #include "device/platform/HidrawError.h"
 
-#include "device/LogCategories.h"
+#include "common/LogCategories.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "device/platform/HidrawNodes.h"
 
-#include "device/FileAccess.h"
+#include "common/FileAccess.h"
 #include "device/platform/HidrawError.h"
 #include "device/platform/HidrawUevent.h"
 

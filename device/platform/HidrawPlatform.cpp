@@ -1,6 +1,6 @@
 #include "device/platform/HidrawPlatform.h"
 
-#include "device/FileAccess.h"
+#include "common/FileAccess.h"
 #include "device/platform/HidrawDevice.h"
 #include "device/platform/HidrawError.h"
 #include "device/platform/UdevNoticeWatcher.h"

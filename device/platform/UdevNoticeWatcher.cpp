@@ -1,6 +1,6 @@
 #include "device/platform/UdevNoticeWatcher.h"
 
-#include "device/LogCategories.h"
+#include "common/LogCategories.h"
 
 #include <QAbstractEventDispatcher>
 #include <QSocketNotifier>

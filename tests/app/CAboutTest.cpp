@@ -1,6 +1,6 @@
 #include "app/CAbout.h"
 
-#include "resources/DialogBuilder.h"
+#include "dialogs/DialogBuilder.h"
 
 #include <QLabel>
 #include <QPushButton>

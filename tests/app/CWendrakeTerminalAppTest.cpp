@@ -1,8 +1,8 @@
 #include "app/CWendrakeTerminalApp.h"
 
 #include "app/CAbout.h"
+#include "dialogs/DialogBuilder.h"
 #include "emulator/EmulatedHidPlatform.h"
-#include "resources/DialogBuilder.h"
 #include "resources/TerminalMenu.h"
 #include "terminal/CWendrakeTerminalDlg.h"
 #include "tests/support/RecordingPrompts.h"

@@ -1,7 +1,7 @@
 #include "app/CWendrakeTerminalApp.h"
 
+#include "dialogs/DialogBuilder.h"
 #include "emulator/EmulatedHidPlatform.h"
-#include "resources/DialogBuilder.h"
 #include "resources/PinTestDialogTemplate.h"
 #include "resources/SettingsDialogTemplate.h"
 #include "resources/TerminalDialogTemplate.h"

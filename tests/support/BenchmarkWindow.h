@@ -1,11 +1,11 @@
 #pragma once
 
+#include "connection/PlatformNoticeSource.h"
 #include "device/CWendrake.h"
 #include "emulator/EmulatedHidPlatform.h"
+#include "receiveview/ReceiveView.h"
 #include "resources/TerminalDialogTemplate.h"
 #include "terminal/CWendrakeTerminalDlg.h"
-#include "terminal/PlatformNoticeSource.h"
-#include "terminal/ReceiveView.h"
 #include "tests/support/RecordingPrompts.h"
 
 #include <QAbstractButton>

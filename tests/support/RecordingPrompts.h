@@ -1,6 +1,6 @@
 #pragma once
 
-#include "resources/UserPrompts.h"
+#include "dialogs/UserPrompts.h"
 
 #include <QString>
 

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "connection/PlatformNoticeSource.h"
 #include "emulator/EmulatedHidPlatform.h"
+#include "receiveview/ReceiveView.h"
 #include "resources/TerminalDialogTemplate.h"
 #include "resources/TerminalMenu.h"
 #include "terminal/CWendrakeTerminalDlg.h"
-#include "terminal/PlatformNoticeSource.h"
-#include "terminal/ReceiveView.h"
 #include "terminal/TransferBox.h"
 #include "tests/support/RecordingPrompts.h"
 #include "tests/support/TestBytes.h"

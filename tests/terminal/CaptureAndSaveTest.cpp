@@ -1,4 +1,4 @@
-#include "terminal/ReceiveDataFile.h"
+#include "connection/ReceiveDataFile.h"
 
 #include "tests/support/WindowFixture.h"
 

@@ -1,5 +1,5 @@
-#include "resources/DialogBuilder.h"
-#include "terminal/CProgressDlg.h"
+#include "dialogs/CProgressDlg.h"
+#include "dialogs/DialogBuilder.h"
 #include "tests/support/NamedPipe.h"
 #include "tests/support/WindowFixture.h"
 

@@ -1,5 +1,5 @@
 #include "config/SettingsFile.h"
-#include "resources/DialogBuilder.h"
+#include "dialogs/DialogBuilder.h"
 #include "resources/PinTestDialogTemplate.h"
 #include "resources/SettingsDialogTemplate.h"
 #include "tests/support/WindowFixture.h"

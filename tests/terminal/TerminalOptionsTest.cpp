@@ -1,4 +1,4 @@
-#include "terminal/ReceiveFindBar.h"
+#include "receiveview/ReceiveFindBar.h"
 
 #include "config/OptionsFile.h"
 #include "config/SettingsFile.h"

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -229,16 +230,19 @@ std::uint32_t CWendrakeSettingsDlg::BaudRateFromText(const QString& text) {
         negative = text[i] == u'-';
         ++i;
     }
-    constexpr std::int64_t limit = std::numeric_limits<std::int32_t>::max();
+    // The record holds rates up to 2^32 - 1 (the dialog shows them so); negative ones keep
+    // their 32-bit pattern, down to -2^31.
+    constexpr std::int64_t high = std::numeric_limits<std::uint32_t>::max();
+    constexpr std::int64_t low = std::numeric_limits<std::int32_t>::min();
     std::int64_t value = 0;
     for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
         value = value * 10 + (text[i].unicode() - u'0');
-        if (value > limit + 1)
-            value = limit + 1; // keep saturating, never overflow
+        if (value > high)
+            value = high + 1; // keep saturating, never overflow
     }
     if (negative)
-        value = -value;
-    if (value > limit)
-        value = limit;
-    return static_cast<std::uint32_t>(static_cast<std::int32_t>(value));
+        value = std::max(-value, low);
+    else
+        value = std::min(value, high);
+    return static_cast<std::uint32_t>(value);
 }

@@ -40,7 +40,8 @@ public:
     void OnSelchangeFlowControl();
 
     // Baud text as a signed decimal: leading white space, an optional sign, the digits up to the
-    // first other character; no digits give 0. Values beyond 32 bits saturate.
+    // first other character; no digits give 0. Every unsigned 32-bit rate reads as itself, so a
+    // stored rate shown in the box comes back unchanged; beyond that range values saturate.
     static std::uint32_t BaudRateFromText(const QString& text);
 
     // Exchanged with the controls.

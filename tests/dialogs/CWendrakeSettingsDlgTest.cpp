@@ -324,7 +324,12 @@ TEST_F(SettingsDlgTest, BaudTextShownAndReadBack) {
         {9600, "9600", "  42 baud", 42, "set 46 2a 00 00 00 00 00 08 00"},
         {9600, "9600", "+300", 300, "set 46 2c 01 00 00 00 00 08 00"},
         {9600, "9600", "-1", 0xFFFFFFFFu, "set 46 ff ff ff ff 00 00 08 00"},
-        {9600, "9600", "99999999999", 0x7FFFFFFFu, "set 46 ff ff ff 7f 00 00 08 00"},
+        {9600, "9600", "99999999999", 0xFFFFFFFFu, "set 46 ff ff ff ff 00 00 08 00"},
+        // Every stored 32-bit rate comes back from an untouched box as it was.
+        {0x7FFFFFFFu, "2147483647", {}, 0x7FFFFFFFu, "set 46 ff ff ff 7f 00 00 08 00"},
+        {0x80000000u, "2147483648", {}, 0x80000000u, "set 46 00 00 00 80 00 00 08 00"},
+        {0xFFFFFFFFu, "4294967295", {}, 0xFFFFFFFFu, "set 46 ff ff ff ff 00 00 08 00"},
+        {9600, "9600", "3000000000", 3000000000u, "set 46 00 5e d0 b2 00 00 08 00"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed.isEmpty() ? c.shown.toStdString() : c.typed.toStdString());
@@ -354,7 +359,9 @@ TEST_F(SettingsDlgTest, BaudRateFromTextReadsASignedDecimal) {
         {"-", 0},
         {"+-5", 0},
         {"2147483647", 2147483647u},
-        {"2147483648", 2147483647u},
+        {"2147483648", 0x80000000u},
+        {"4294967295", 0xFFFFFFFFu},
+        {"4294967296", 0xFFFFFFFFu},
         {"-2147483648", 0x80000000u},
         {"-99999999999", 0x80000000u},
         {"12 34", 12},

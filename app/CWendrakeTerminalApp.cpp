@@ -9,9 +9,9 @@
 
 CWendrakeTerminalApp::CWendrakeTerminalApp(std::unique_ptr<HidPlatform> platform,
                                            std::unique_ptr<UserPrompts> prompts,
-                                           QString settingsDirectory)
+                                           SettingsFolder settings)
     : m_platform(std::move(platform)), m_prompts(std::move(prompts)),
-      m_settingsDirectory(std::move(settingsDirectory)) {
+      m_settings(std::move(settings)) {
     if (QCoreApplication* application = QCoreApplication::instance())
         application->installEventFilter(this);
 }
@@ -23,7 +23,7 @@ CWendrakeTerminalApp::~CWendrakeTerminalApp() {
 
 std::unique_ptr<CWendrakeTerminalDlg> CWendrakeTerminalApp::CreateMainWindow() {
     auto window = std::make_unique<CWendrakeTerminalDlg>(m_adapter, m_notices, *m_prompts,
-                                                         m_settingsDirectory, nullptr);
+                                                         m_settings, nullptr);
     // Owned by the window, so window managers keep it a dialog of the window, without
     // minimise or maximise boxes.
     window->SetAboutBox([owner = window.get()] {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/SettingsFolder.h"
 #include "connection/PlatformNoticeSource.h"
 #include "device/CWendrake.h"
 #include "device/platform/HidPlatform.h"
@@ -19,9 +20,9 @@ class CWendrakeTerminalApp : public QObject {
     Q_OBJECT
 
 public:
-    // settingsDirectory empty: the executable's directory.
+    // settings: where the settings and options files live (a plain folder name: always there).
     CWendrakeTerminalApp(std::unique_ptr<HidPlatform> platform,
-                         std::unique_ptr<UserPrompts> prompts, QString settingsDirectory = {});
+                         std::unique_ptr<UserPrompts> prompts, SettingsFolder settings = {});
     ~CWendrakeTerminalApp() override;
 
     CWendrakeTerminalApp(const CWendrakeTerminalApp&) = delete;
@@ -52,7 +53,7 @@ private:
     // What the window gets of the platform: the adapter and the notices.
     CWendrake m_adapter{*m_platform};
     PlatformNoticeSource m_notices{*m_platform};
-    QString m_settingsDirectory;
+    SettingsFolder m_settings;
     CWendrakeTerminalDlg* m_mainWindow = nullptr;
 
 public:

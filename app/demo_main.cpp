@@ -25,7 +25,9 @@ int main(int argc, char** argv) {
     AdapterFirmware& adapter = platform->AddAdapter("WDK-DEMO-0001");
     adapter.SetRecordUartOutput(false);
     adapter.SetLoopback(true);
-    CWendrakeTerminalApp terminal(std::move(platform), std::make_unique<QtUserPrompts>());
+    // Its own settings: a baud rate or pin mode tried here must never reach a real adapter.
+    CWendrakeTerminalApp terminal(std::move(platform), std::make_unique<QtUserPrompts>(),
+                                  SettingsFolder::ForProgram(SettingsFolder::DemoFolderName));
     terminal.InitInstance();
     return 0;
 }

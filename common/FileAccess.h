@@ -16,6 +16,10 @@ public:
 
     // open(2) with close-on-exec added to flags; -1 with errno set on failure.
     static int open(const char* path, int flags, mode_t mode = 0);
+    // Opens a regular file for reading. Anything else by that name (a named pipe, whose open
+    // waits for a writer; a device; a folder) is refused without waiting on it: -1 with
+    // notRegular set, or -1 with errno set when the open itself failed.
+    static int openRegular(const char* path, bool& notRegular);
     // Opens and takes the exclusive lock; on failure -1, nothing left open, and which call failed.
     static int openLocked(const char* path, int flags, Failure& failure, mode_t mode = 0);
     // The exclusive advisory lock without waiting; false with errno set when another holds it.

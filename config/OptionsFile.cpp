@@ -1,9 +1,8 @@
 #include "config/OptionsFile.h"
 
-#include <QDir>
-#include <QFile>
 #include <QList>
-#include <QSaveFile>
+
+#include <utility>
 
 namespace {
 
@@ -29,10 +28,18 @@ void readFlag(const QByteArray& value, bool& flag) {
         flag = false;
 }
 
+// A few hundred bytes at most; a huge file is not ours.
+constexpr qint64 MaxFileSize = 64 * 1024;
+
 } // namespace
 
+OptionsFile::OptionsFile(SettingsFolder folder) : m_folder(std::move(folder)) {}
+
 TerminalOptions OptionsFile::Parse(const QByteArray& text) {
-    TerminalOptions options;
+    return Parse(text, TerminalOptions{});
+}
+
+TerminalOptions OptionsFile::Parse(const QByteArray& text, TerminalOptions options) {
     for (QByteArray line : text.split('\n')) {
         line = line.trimmed();
         const qsizetype equals = line.indexOf('=');
@@ -72,22 +79,57 @@ QByteArray OptionsFile::Serialize(const TerminalOptions& o) {
     return out;
 }
 
+TerminalOptions OptionsFile::Merge(const TerminalOptions& mine, const TerminalOptions& known,
+                                   const TerminalOptions& onDisk) {
+    TerminalOptions out = onDisk;
+    const auto takeMineIfChanged = [&](auto field) {
+        if (mine.*field != known.*field)
+            out.*field = mine.*field;
+    };
+    takeMineIfChanged(&TerminalOptions::FollowNewData);
+    takeMineIfChanged(&TerminalOptions::HoldWhileReading);
+    takeMineIfChanged(&TerminalOptions::ShowTimestamps);
+    takeMineIfChanged(&TerminalOptions::HexDumpLayout);
+    takeMineIfChanged(&TerminalOptions::SendLineEnding);
+    takeMineIfChanged(&TerminalOptions::AutoReconnect);
+    return out;
+}
+
+TerminalOptions OptionsFile::Load() {
+    const QString name = QString::fromLatin1(FileName);
+    const std::optional<QByteArray> text = SettingsFolder::ReadRegularFile(
+        SettingsFolder::FilePath(m_folder.Place(name), name), MaxFileSize);
+    const TerminalOptions options = text ? Parse(*text) : TerminalOptions{};
+    m_known = options;
+    return options;
+}
+
+bool OptionsFile::Save(const TerminalOptions& options) {
+    const QString name = QString::fromLatin1(FileName);
+    const SettingsPlace place = m_folder.Place(name);
+    if (!SettingsFolder::MakeFolder(place))
+        return false;
+    const QString path = SettingsFolder::FilePath(place, name);
+    TerminalOptions merged = options;
+    if (m_known) {
+        // An option the file does not hold (no file, a line missing) is written as this one has it.
+        const std::optional<QByteArray> text = SettingsFolder::ReadRegularFile(path, MaxFileSize);
+        merged = Merge(options, *m_known, text ? Parse(*text, options) : options);
+    }
+    if (!SettingsFolder::WriteWholeFile(path, Serialize(merged)))
+        return false;
+    m_known = options;
+    return true;
+}
+
 TerminalOptions OptionsFile::Load(const QString& directory) {
     if (directory.isEmpty())
         return {};
-    QFile file(QDir(directory).filePath(QString::fromLatin1(FileName)));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    // A few hundred bytes at most; a huge file is not ours.
-    return Parse(file.read(64 * 1024));
+    return OptionsFile(SettingsFolder(directory)).Load();
 }
 
 bool OptionsFile::Save(const QString& directory, const TerminalOptions& options) {
-    if (directory.isEmpty() || !QDir().mkpath(directory))
+    if (directory.isEmpty())
         return false;
-    QSaveFile file(QDir(directory).filePath(QString::fromLatin1(FileName)));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(Serialize(options));
-    return file.commit();
+    return OptionsFile(SettingsFolder(directory)).Save(options);
 }

@@ -2,17 +2,10 @@
 
 #include "common/LogCategories.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 #include <QtEndian>
 
 #include <utility>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -75,103 +68,49 @@ void applyRangeChecks(TerminalSettings& settings) {
 
 } // namespace
 
-SettingsFile::SettingsFile(QString directory)
-    : m_pinned(std::move(directory)), m_writable(IsWritable) {}
+SettingsFile::SettingsFile(QString directory) : m_folder(std::move(directory)) {}
 
 SettingsFile::SettingsFile(QString executableDirectory, QString userDirectory,
-                           WritableCheck writable)
-    : m_executableDirectory(std::move(executableDirectory)),
-      m_userDirectory(std::move(userDirectory)), m_writable(std::move(writable)) {}
+                           SettingsFolder::WritableCheck writable)
+    : m_folder(std::move(executableDirectory), std::move(userDirectory), std::move(writable)) {}
 
-bool SettingsFile::IsWritable(const QString& path) {
-    const QByteArray native = QFile::encodeName(path);
-    // AT_EACCESS: judged with the ids that open() uses, not the real ones.
-    return ::faccessat(AT_FDCWD, native.constData(), W_OK, AT_EACCESS) == 0;
-}
-
-QString SettingsFile::UserDirectory(const QString& xdgConfigHome, const QString& home) {
-    // Relative values are to be ignored: they would follow the working directory around.
-    const QString base = !xdgConfigHome.isEmpty() && QDir::isAbsolutePath(xdgConfigHome)
-                             ? xdgConfigHome
-                             : QDir(home).filePath(QStringLiteral(".config"));
-    return QDir::cleanPath(QDir(base).filePath(QString::fromLatin1(ConfigFolderName)));
-}
-
-QString SettingsFile::UserDirectory() {
-    return UserDirectory(qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::homePath());
-}
-
-SettingsPlace SettingsFile::ChoosePlace(const QString& executableDirectory,
-                                        const QString& userDirectory,
-                                        const WritableCheck& writable) {
-    if (executableDirectory.isEmpty())
-        return {userDirectory, false};
-    const QString besideExecutable =
-        QDir(executableDirectory).filePath(QString::fromLatin1(FileName));
-    // A settings file someone left writable in a read-only folder still counts as portable.
-    if (writable(executableDirectory) ||
-        (QFileInfo(besideExecutable).isFile() && writable(besideExecutable)))
-        return {executableDirectory, true};
-    return {userDirectory, false};
-}
+SettingsFile::SettingsFile(SettingsFolder folder) : m_folder(std::move(folder)) {}
 
 SettingsPlace SettingsFile::Place() const {
-    if (!m_pinned.isEmpty())
-        return {m_pinned, true};
-    QString executable = m_executableDirectory;
-    // Without an application object there is no executable path: stay where we are.
-    if (executable.isEmpty() && QCoreApplication::instance())
-        executable = QCoreApplication::applicationDirPath();
-    if (executable.isEmpty())
-        return {QString(), true};
-    const QString user = m_userDirectory.isEmpty() ? UserDirectory() : m_userDirectory;
-    return ChoosePlace(executable, user, m_writable);
+    return m_folder.Place(QString::fromLatin1(FileName));
 }
 
 QString SettingsFile::Directory() const {
     return Place().Directory;
 }
 
-void SettingsFile::LoadSettings(TerminalSettings& settings, const MenuCheck& setMenuCheck) const {
-    const SettingsPlace place = EnterSettingsPlace();
-    QFile file(filePath(place));
-    if (!file.open(QIODevice::ReadOnly)) {
-        // No file yet is the normal first start; anything else is worth a line.
-        if (file.error() != QFileDevice::OpenError || file.exists())
-            logFailure(lcFile(), "open", file.fileName(), file.errorString());
-        return;
-    }
-    const QByteArray bytes = file.read(FullSize);
-    if (file.error() != QFileDevice::NoError)
-        logFailure(lcFile(), "read", file.fileName(), file.errorString());
-    // A read error takes nothing, like an empty file.
-    SerializeSettings(settings, bytes, setMenuCheck);
+void SettingsFile::LoadSettings(TerminalSettings& settings, const MenuCheck& setMenuCheck) {
+    const SettingsPlace place = Place();
+    EnterSettingsPlace(place);
+    const std::optional<QByteArray> bytes = SettingsFolder::ReadRegularFile(
+        SettingsFolder::FilePath(place, QString::fromLatin1(FileName)), FullSize);
+    if (bytes)
+        SerializeSettings(settings, *bytes, setMenuCheck);
+    m_known = SerializeSettings(settings);
 }
 
-void SettingsFile::SaveSettings(const TerminalSettings& settings) const {
-    const SettingsPlace place = EnterSettingsPlace();
-    // The user folder is made on the first save.
-    if (!place.EnterDirectory && !QDir().mkpath(place.Directory)) {
-        logFailure(lcFile(), "mkdir", place.Directory, QStringLiteral("could not be created"));
-        return;
+bool SettingsFile::SaveSettings(const TerminalSettings& settings) {
+    const SettingsPlace place = Place();
+    // Made again when it vanished while the program ran, whichever place it is.
+    if (!SettingsFolder::MakeFolder(place))
+        return false;
+    EnterSettingsPlace(place);
+    const QString path = SettingsFolder::FilePath(place, QString::fromLatin1(FileName));
+    const QByteArray mine = SerializeSettings(settings);
+    QByteArray bytes = mine;
+    if (m_known) {
+        const std::optional<QByteArray> onDisk = SettingsFolder::ReadRegularFile(path, FullSize);
+        bytes = MergeSettings(mine, *m_known, onDisk.value_or(QByteArray()));
     }
-    // Written beside the target and renamed over it, so a failed write keeps the old file whole;
-    // a folder that takes no new file gets the existing file rewritten in place instead.
-    QSaveFile file(filePath(place));
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly)) {
-        logFailure(lcFile(), "open", file.fileName(), file.errorString());
-        return;
-    }
-    const QByteArray bytes = SerializeSettings(settings);
-    // commit() alone misses an error that only shows when its buffer is flushed.
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        logFailure(lcFile(), "write", file.fileName(), file.errorString());
-        file.cancelWriting();
-        return;
-    }
-    if (!file.commit())
-        logFailure(lcFile(), "commit", file.fileName(), file.errorString());
+    if (!SettingsFolder::WriteWholeFile(path, bytes))
+        return false;
+    m_known = mine;
+    return true;
 }
 
 void SettingsFile::SerializeSettings(TerminalSettings& settings, const QByteArray& bytes,
@@ -226,16 +165,23 @@ QByteArray SettingsFile::SerializeSettings(const TerminalSettings& settings) {
     return out;
 }
 
-SettingsPlace SettingsFile::EnterSettingsPlace() const {
-    const SettingsPlace place = Place();
+QByteArray SettingsFile::MergeSettings(const QByteArray& mine, const QByteArray& known,
+                                       const QByteArray& onDisk) {
+    // Offset and size of each field of the file, in file order.
+    static constexpr std::pair<int, int> fields[] = {{0, 4},  {4, 1},  {5, 1},  {6, 1},
+                                                     {7, 1},  {8, 1},  {9, 1},  {10, 1},
+                                                     {11, 1}, {12, 4}, {16, 4}, {20, 4}};
+    QByteArray out = mine;
+    for (const auto& [offset, size] : fields) {
+        const bool changedHere = mine.mid(offset, size) != known.mid(offset, size);
+        if (!changedHere && onDisk.size() >= offset + size)
+            out.replace(offset, size, onDisk.constData() + offset, size);
+    }
+    return out;
+}
+
+void SettingsFile::EnterSettingsPlace(const SettingsPlace& place) const {
     // Failing to move is silent; the file itself is still addressed in the settings folder.
     if (place.EnterDirectory && !place.Directory.isEmpty() && !QDir::setCurrent(place.Directory))
         logFailure(lcFile(), "chdir", place.Directory, QStringLiteral("failed"));
-    return place;
-}
-
-QString SettingsFile::filePath(const SettingsPlace& place) {
-    if (place.Directory.isEmpty())
-        return QString::fromLatin1(FileName);
-    return QDir(place.Directory).filePath(QString::fromLatin1(FileName));
 }

@@ -6,9 +6,6 @@
 #include <new>
 #include <system_error>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 FileSender::FileSender(CWendrake& adapter) : m_adapter(adapter) {}
 
 FileSender::~FileSender() {
@@ -18,16 +15,12 @@ FileSender::~FileSender() {
 FileSender::OpenResult FileSender::Open(const QString& path) {
     Finish();
     // Only regular files are sent: a named pipe would hold the window in open() until a writer
-    // came, a device in read() for ever. O_NONBLOCK keeps the open itself from waiting, and the
-    // type is judged on the file actually opened, not on a name that may change in between.
-    const int fd = FileAccess::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
+    // came, a device in read() for ever.
+    bool notRegular = false;
+    const int fd = FileAccess::openRegular(QFile::encodeName(path).constData(), notRegular);
     if (fd < 0)
         return OpenResult::OpenFailed;
-    struct stat info {};
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 ||
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
-        !m_file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    if (!m_file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         FileAccess::close(fd);
         return OpenResult::OpenFailed;
     }

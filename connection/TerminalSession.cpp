@@ -17,8 +17,9 @@ void pause(int milliseconds) {
 
 } // namespace
 
-TerminalSession::TerminalSession(CWendrake& adapter, QString settingsDirectory, QObject* parent)
-    : QObject(parent), m_adapter(adapter), m_settingsFile(std::move(settingsDirectory)) {
+TerminalSession::TerminalSession(CWendrake& adapter, SettingsFolder settings, QObject* parent)
+    : QObject(parent), m_adapter(adapter), m_settingsFile(settings),
+      m_optionsFile(std::move(settings)) {
     m_pinPollTimer.setInterval(PinPollPeriodMs);
     connect(&m_pinPollTimer, &QTimer::timeout, this, &TerminalSession::PollPins);
 }
@@ -41,11 +42,11 @@ void TerminalSession::SaveSettings() {
 }
 
 void TerminalSession::LoadOptions() {
-    m_options = OptionsFile::Load(m_settingsFile.Directory());
+    m_options = m_optionsFile.Load();
 }
 
 bool TerminalSession::SaveOptions() {
-    return OptionsFile::Save(m_settingsFile.Directory(), m_options);
+    return m_optionsFile.Save(m_options);
 }
 
 void TerminalSession::StoreAdapterSettings() {

@@ -46,8 +46,8 @@ public:
     };
     enum class SaveResult { Saved, CreateFailed, WriteFailed };
 
-    // settingsDirectory empty: the executable's directory.
-    explicit TerminalSession(CWendrake& adapter, QString settingsDirectory = {},
+    // settings: where the settings and options files live (a plain folder name: always there).
+    explicit TerminalSession(CWendrake& adapter, SettingsFolder settings = {},
                              QObject* parent = nullptr);
     ~TerminalSession() override;
 
@@ -163,6 +163,7 @@ private:
 
     CWendrake& m_adapter;
     SettingsFile m_settingsFile;
+    OptionsFile m_optionsFile;
     WendrakeStatus m_lastConnectStatus = WendrakeOk;
     TerminalSettings m_settings;
     TerminalOptions m_options;

@@ -44,10 +44,10 @@ void refill(QComboBox* list, const QStringList& entries, int selection) {
 // ---- Construction, initialisation, destruction ----
 
 CWendrakeTerminalDlg::CWendrakeTerminalDlg(CWendrake& adapter, AdapterNoticeSource& notices,
-                                           UserPrompts& prompts, QString settingsDirectory,
+                                           UserPrompts& prompts, SettingsFolder settings,
                                            QWidget* parent)
     : QDialog(parent), m_notices(notices), m_prompts(prompts, this), m_adapter(adapter),
-      m_session(m_adapter, std::move(settingsDirectory)), m_appIcon(AppIcon()) {
+      m_session(m_adapter, std::move(settings)), m_appIcon(AppIcon()) {
     DialogBuilder builder(TerminalDialogTemplate());
     installCustomWidgets(builder);
     m_menuBar = DialogBuilder::buildMenuBar(TerminalMenu(), this);

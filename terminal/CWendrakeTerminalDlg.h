@@ -48,9 +48,9 @@ public:
         TerminalSession::TypedSendReportTimeoutMs;
 
     // The window drives adapter and learns of adapters coming and going from notices; both
-    // outlive it. settingsDirectory empty: the executable's directory.
+    // outlive it. settings: where the settings and options files live.
     CWendrakeTerminalDlg(CWendrake& adapter, AdapterNoticeSource& notices, UserPrompts& prompts,
-                         QString settingsDirectory = {}, QWidget* parent = nullptr);
+                         SettingsFolder settings = {}, QWidget* parent = nullptr);
     ~CWendrakeTerminalDlg() override;
 
     CWendrakeTerminalDlg(const CWendrakeTerminalDlg&) = delete;

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 // The options file: its exact text, what a damaged or foreign file leaves, and where it goes.
 
 TEST(OptionsFileTest, TextOfTheDefaultsAndReadingItBack) {
@@ -56,4 +58,59 @@ TEST(OptionsFileTest, SavedBesideTheSettingsAndLoaded) {
     EXPECT_TRUE(QFile::exists(QDir(folder).filePath("WendrakeTerminal.options")));
     EXPECT_FALSE(OptionsFile::Save(QString(), options));
     EXPECT_FALSE(OptionsFile::Save("/proc/no-such-place", options));
+}
+
+// Two windows on one file: each save takes only the options its window changed since it last
+// loaded or saved; the others keep what the file holds.
+TEST(OptionsFileTest, TwoWindowsKeepEachOthersChanges) {
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath("WendrakeTerminal.options");
+    {
+        QFile start(path);
+        ASSERT_TRUE(start.open(QIODevice::WriteOnly));
+        start.write("ShowTimestamps=1\n");
+    }
+    OptionsFile fileA(SettingsFolder(dir.path()));
+    OptionsFile fileB(SettingsFolder(dir.path()));
+    TerminalOptions a = fileA.Load();
+    TerminalOptions b = fileB.Load();
+
+    struct Step {
+        const char* name;
+        bool byA;
+        std::function<void(TerminalOptions&)> change;
+        QByteArray expected;
+    };
+    const Step steps[] = {
+        {"A: line ending CR LF", true,
+         [](TerminalOptions& o) { o.SendLineEnding = LineEnding::CrLf; },
+         "FollowNewData=1\nHoldWhileReading=0\nShowTimestamps=1\nHexDumpLayout=0\n"
+         "LineEnding=CRLF\nAutoReconnect=0\n"},
+        {"B: reconnect, timestamps off", false,
+         [](TerminalOptions& o) {
+             o.AutoReconnect = true;
+             o.ShowTimestamps = false;
+         },
+         "FollowNewData=1\nHoldWhileReading=0\nShowTimestamps=0\nHexDumpLayout=0\n"
+         "LineEnding=CRLF\nAutoReconnect=1\n"},
+        {"A: no following", true, [](TerminalOptions& o) { o.FollowNewData = false; },
+         "FollowNewData=0\nHoldWhileReading=0\nShowTimestamps=0\nHexDumpLayout=0\n"
+         "LineEnding=CRLF\nAutoReconnect=1\n"},
+        {"B: hex dump, hold", false,
+         [](TerminalOptions& o) {
+             o.HexDumpLayout = true;
+             o.HoldWhileReading = true;
+         },
+         "FollowNewData=0\nHoldWhileReading=1\nShowTimestamps=0\nHexDumpLayout=1\n"
+         "LineEnding=CRLF\nAutoReconnect=1\n"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        TerminalOptions& options = step.byA ? a : b;
+        step.change(options);
+        EXPECT_TRUE((step.byA ? fileA : fileB).Save(options));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), step.expected);
+    }
 }

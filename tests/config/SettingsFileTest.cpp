@@ -348,7 +348,7 @@ TEST(SettingsFileRead, SixteenByteFileResetsSendOptionsLongerShortFilesKeepThem)
 
 TEST_F(SettingsFileTest, LoadingRealFilesOfEveryLength) {
     const QByteArray source = longSource();
-    const SettingsFile file(m_dir.path());
+    SettingsFile file(m_dir.path());
     for (const SizeCase& c : sizeCases()) {
         SCOPED_TRACE(testing::Message() << c.size << " bytes");
         ASSERT_TRUE(writeFile(settingsPath(), source.left(c.size)));
@@ -387,7 +387,7 @@ TEST_F(SettingsFileTest, SaveThenLoadRoundTrip) {
     saved.ToggleResetOnConnect = 0;
     saved.ClearSentTransferData = 0;
     saved.AutoSendTransferText = 1;
-    const SettingsFile file(m_dir.path());
+    SettingsFile file(m_dir.path());
     file.SaveSettings(saved);
     EXPECT_EQ(readFile(settingsPath()), SettingsFile::SerializeSettings(saved));
 
@@ -399,9 +399,10 @@ TEST_F(SettingsFileTest, SaveThenLoadRoundTrip) {
 }
 
 TEST_F(SettingsFileTest, SaveReplacesLongerAndShorterFilesWithTwentyFourBytes) {
-    const SettingsFile file(m_dir.path());
     for (int oldSize : {16, 30}) {
         SCOPED_TRACE(oldSize);
+        // A new window, which has loaded nothing, writes every field.
+        SettingsFile file(m_dir.path());
         ASSERT_TRUE(writeFile(settingsPath(), QByteArray(oldSize, char(0x55))));
         file.SaveSettings(TerminalSettings{});
         EXPECT_EQ(readFile(settingsPath()), SettingsFile::SerializeSettings(TerminalSettings{}));
@@ -410,7 +411,7 @@ TEST_F(SettingsFileTest, SaveReplacesLongerAndShorterFilesWithTwentyFourBytes) {
 
 TEST_F(SettingsFileTest, SixteenByteFileIsSavedBackWhole) {
     ASSERT_TRUE(writeFile(settingsPath(), fileBytes(FileFields{}).left(16)));
-    const SettingsFile file(m_dir.path());
+    SettingsFile file(m_dir.path());
     TerminalSettings loaded;
     loaded.ClearSentTransferData = 0;
     file.LoadSettings(loaded, {});
@@ -483,7 +484,7 @@ TEST_F(SettingsFileTest, SaveFailingHalfWayKeepsThePreviousFile) {
 }
 
 TEST_F(SettingsFileTest, LoadAndSaveEnterTheSettingsDirectory) {
-    const SettingsFile file(m_dir.path());
+    SettingsFile file(m_dir.path());
     const std::vector<std::pair<const char*, std::function<void()>>> steps = {
         {"load without file",
          [&] {
@@ -505,6 +506,63 @@ TEST_F(SettingsFileTest, LoadAndSaveEnterTheSettingsDirectory) {
     }
     // Bare names now resolve next to the settings.
     EXPECT_TRUE(QFile::exists(SettingsFile::FileName));
+}
+
+// Two windows on one file: each save takes from its record only what that window changed since
+// it last loaded or saved; every other field keeps the file's bytes, even one out of range.
+TEST_F(SettingsFileTest, TwoWindowsKeepEachOthersChanges) {
+    FileFields start;
+    start.FourthPinMode = 5; // as another program left it; loads as 1
+    ASSERT_TRUE(writeFile(settingsPath(), fileBytes(start)));
+    SettingsFile fileA(m_dir.path());
+    SettingsFile fileB(m_dir.path());
+    TerminalSettings a;
+    TerminalSettings b;
+    fileA.LoadSettings(a, {});
+    fileB.LoadSettings(b, {});
+
+    struct Step {
+        const char* name;
+        bool byA;
+        std::function<void(TerminalSettings&)> change;
+        FileFields expected;
+    };
+    FileFields afterA = start;
+    afterA.BaudRate = 9600;
+    FileFields afterB = afterA;
+    afterB.AutoSend = 1;
+    FileFields afterA2 = afterB;
+    afterA2.ClearSent = 0;
+    FileFields afterB2 = afterA2;
+    afterB2.BaudRate = 300;
+    afterB2.Parity = 2;
+    const Step steps[] = {
+        {"A sets 9600 baud", true, [](TerminalSettings& s) { s.Uart.BaudRate = 9600; }, afterA},
+        {"B turns automatic send on", false,
+         [](TerminalSettings& s) { s.AutoSendTransferText = 1; }, afterB},
+        {"A turns clearing off", true, [](TerminalSettings& s) { s.ClearSentTransferData = 0; },
+         afterA2},
+        {"B sets 300 baud, even parity", false,
+         [](TerminalSettings& s) {
+             s.Uart.BaudRate = 300;
+             s.Uart.Parity = 2;
+         },
+         afterB2},
+        {"A saves with nothing changed", true, [](TerminalSettings&) {}, afterB2},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        TerminalSettings& record = step.byA ? a : b;
+        step.change(record);
+        EXPECT_TRUE((step.byA ? fileA : fileB).SaveSettings(record));
+        EXPECT_EQ(readFile(settingsPath()), fileBytes(step.expected));
+    }
+    // What a third window starts with.
+    TerminalSettings fresh;
+    SettingsFile(m_dir.path()).LoadSettings(fresh, {});
+    EXPECT_EQ(fresh.Uart.BaudRate, 300u);
+    EXPECT_EQ(fresh.AutoSendTransferText, 1);
+    EXPECT_EQ(fresh.ClearSentTransferData, 0);
 }
 
 TEST(SettingsFileLocation, DefaultDirectoryIsTheExecutables) {

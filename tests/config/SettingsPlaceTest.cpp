@@ -1,3 +1,4 @@
+#include "config/OptionsFile.h"
 #include "config/SettingsFile.h"
 #include "tests/support/UnprivilegedFileAccess.h"
 
@@ -37,8 +38,8 @@ TEST_P(SettingsPlaceRule, ChoosesTheFolder) {
         asked << path;
         return path == exe.path() ? c.folderWritable : c.fileWritable;
     };
-    const SettingsPlace place =
-        SettingsFile::ChoosePlace(exe.path(), "/home/u/.config/wt", writable);
+    const SettingsPlace place = SettingsFolder::ChoosePlace(exe.path(), "/home/u/.config/wt",
+                                                            SettingsFile::FileName, writable);
     const SettingsPlace expected =
         c.portable ? SettingsPlace{exe.path(), true} : SettingsPlace{"/home/u/.config/wt", false};
     EXPECT_EQ(place, expected);
@@ -68,7 +69,7 @@ class SettingsUserDirectory : public ::testing::TestWithParam<UserDirCase> {};
 
 TEST_P(SettingsUserDirectory, FromTheEnvironment) {
     const UserDirCase& c = GetParam();
-    EXPECT_EQ(SettingsFile::UserDirectory(c.xdg, c.home), c.expected);
+    EXPECT_EQ(SettingsFolder::UserDirectory(c.xdg, c.home), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, SettingsUserDirectory,
@@ -213,6 +214,51 @@ TEST_F(SettingsPlaceFiles, UserFolderThatCannotBeMadeStoresNothing) {
     EXPECT_TRUE(entries(m_root.filePath("home")).isEmpty());
     EXPECT_TRUE(entries(exeDir()).isEmpty());
     EXPECT_EQ(loadAsUser(), TerminalSettings{});
+}
+
+// The options file follows the same rule for itself: in a read-only folder where only the
+// settings file may be rewritten, the options go to the user folder, unless a writable options
+// file lies there too, which is then rewritten in place.
+TEST_F(SettingsPlaceFiles, OptionsInAReadOnlyFolderFollowTheSameRule) {
+    struct Case {
+        const char* name;
+        bool writableOptionsFile;
+    };
+    TerminalOptions changed;
+    changed.ShowTimestamps = true;
+    changed.SendLineEnding = LineEnding::Lf;
+    for (const Case c : {Case{"only the settings file", false}, Case{"both files", true}}) {
+        SCOPED_TRACE(c.name);
+        UnprivilegedFileAccess::Restrict(exeDir(), 0755);
+        QDir(m_root.filePath("home")).removeRecursively();
+        ASSERT_TRUE(QDir(m_root.path()).mkdir("home"));
+        ASSERT_TRUE(UnprivilegedFileAccess::Share(m_root.filePath("home"), 0755));
+        const QString settings = QDir(exeDir()).filePath(SettingsFile::FileName);
+        const QString options = QDir(exeDir()).filePath(OptionsFile::FileName);
+        QFile::remove(options);
+        ASSERT_TRUE(writeAll(settings, SettingsFile::SerializeSettings(TerminalSettings{})));
+        ASSERT_TRUE(UnprivilegedFileAccess::Share(settings, 0666));
+        if (c.writableOptionsFile) {
+            ASSERT_TRUE(writeAll(options, "ShowTimestamps=0\n"));
+            ASSERT_TRUE(UnprivilegedFileAccess::Share(options, 0666));
+        }
+        ASSERT_TRUE(UnprivilegedFileAccess::Share(exeDir(), 0555));
+
+        const QString expectedFolder = c.writableOptionsFile ? exeDir() : userDir();
+        {
+            UnprivilegedFileAccess user;
+            ASSERT_TRUE(user.active());
+            EXPECT_TRUE(OptionsFile(SettingsFolder(exeDir(), userDir())).Save(changed));
+            EXPECT_EQ(OptionsFile(SettingsFolder(exeDir(), userDir())).Load(), changed);
+        }
+        EXPECT_EQ(readAll(QDir(expectedFolder).filePath(OptionsFile::FileName)),
+                  OptionsFile::Serialize(changed));
+        EXPECT_EQ(QFileInfo::exists(userDir()), !c.writableOptionsFile);
+        const QStringList expectedBeside =
+            c.writableOptionsFile ? QStringList{SettingsFile::FileName, OptionsFile::FileName}
+                                  : QStringList{SettingsFile::FileName};
+        EXPECT_EQ(entries(exeDir()), expectedBeside);
+    }
 }
 
 } // namespace

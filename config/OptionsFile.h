@@ -34,11 +34,12 @@ public:
     // The lines of text over start: an option the text does not set keeps its value there.
     static TerminalOptions Parse(const QByteArray& text, TerminalOptions start);
     static QByteArray Serialize(const TerminalOptions& options);
+
+private:
     // Each option of mine that differs from known, the others from onDisk.
     static TerminalOptions Merge(const TerminalOptions& mine, const TerminalOptions& known,
                                  const TerminalOptions& onDisk);
 
-private:
     SettingsFolder m_folder;
     // The options as this object last loaded or saved them.
     std::optional<TerminalOptions> m_known;

@@ -49,12 +49,12 @@ public:
                                   const MenuCheck& setMenuCheck);
     // The 24 bytes a save writes.
     static QByteArray SerializeSettings(const TerminalSettings& settings);
+
+private:
     // The bytes of a save: each field of mine that differs from known, the others from the
     // file when it holds the whole field, else from mine. All three in the file's layout.
     static QByteArray MergeSettings(const QByteArray& mine, const QByteArray& known,
                                     const QByteArray& onDisk);
-
-private:
     void EnterSettingsPlace(const SettingsPlace& place) const;
 
     SettingsFolder m_folder;

@@ -59,7 +59,7 @@ public:
     static bool MakeFolder(const SettingsPlace& place);
 
     // Up to maxSize bytes of a regular file. Anything else by that name (a named pipe, a
-    // device, a folder) is never opened for reading and counts, like a missing file, as absent;
+    // device, a folder) is never waited on or read and counts, like a missing file, as absent;
     // every failure but a missing file is logged.
     static std::optional<QByteArray> ReadRegularFile(const QString& path, qint64 maxSize);
     // Replaces the file's contents whole: written beside it and renamed over it, so a failed

@@ -89,11 +89,11 @@ WendrakeStatus CWendrake::Connect(unsigned adapterIndex) {
     std::memset(m_readBuffer.get(), 0, readLength);
 
     std::uint8_t modeState = 0;
-    if (SetMode(2) != WendrakeOk || GetMode(&modeState) != WendrakeOk)
+    if (SetMode(RequestHostMode) != WendrakeOk || GetMode(&modeState) != WendrakeOk)
         return WendrakeCommandFailed;
 
     switch (modeState) {
-    case 0: {
+    case ModeIdle: {
         const WendrakeStatus status = ConfirmMode();
         if (status == WendrakeModeRefused) {
             m_device.CloseDevice();
@@ -101,8 +101,8 @@ WendrakeStatus CWendrake::Connect(unsigned adapterIndex) {
         }
         return status;
     }
-    case 1:
-        if (SetMode(1) != WendrakeOk)
+    case ModeConnected:
+        if (SetMode(HandBackMode) != WendrakeOk)
             return WendrakeCommandFailed;
         m_device.CloseDevice();
         ReleaseBuffers();
@@ -113,7 +113,7 @@ WendrakeStatus CWendrake::Connect(unsigned adapterIndex) {
 }
 
 WendrakeStatus CWendrake::ConfirmMode() {
-    if (SetFeatureByte(ConfirmModeReport, 0) != WendrakeOk)
+    if (SetFeatureByte(ConfirmModeReport, ConfirmModeValue) != WendrakeOk)
         return WendrakeCommandFailed;
 
     std::uint8_t modeState = 0;
@@ -121,10 +121,10 @@ WendrakeStatus CWendrake::ConfirmMode() {
         return WendrakeCommandFailed;
 
     switch (modeState) {
-    case 1:
+    case ModeConnected:
         return WendrakeOk;
-    case 0:
-        return SetMode(1) == WendrakeOk ? WendrakeModeRefused : WendrakeCommandFailed;
+    case ModeIdle:
+        return SetMode(HandBackMode) == WendrakeOk ? WendrakeModeRefused : WendrakeCommandFailed;
     default:
         return WendrakeCommandFailed;
     }
@@ -136,10 +136,10 @@ WendrakeStatus CWendrake::Disconnect() {
 
     WendrakeStatus status = WendrakeCommandFailed;
     std::uint8_t modeState = 0;
-    if (SetMode(2) == WendrakeOk && GetMode(&modeState) == WendrakeOk) {
-        if (modeState == 0)
+    if (SetMode(RequestHostMode) == WendrakeOk && GetMode(&modeState) == WendrakeOk) {
+        if (modeState == ModeIdle)
             status = WendrakeOk;
-        else if (modeState == 1 && SetMode(1) == WendrakeOk)
+        else if (modeState == ModeConnected && SetMode(HandBackMode) == WendrakeOk)
             status = WendrakeModeRefused;
     }
 
@@ -236,7 +236,7 @@ WendrakeStatus CWendrake::GetDeviceVersionMinor(std::uint8_t* minor) {
 WendrakeStatus CWendrake::SetUartEnabled(bool enabled) {
     if (m_uartEnabled == enabled)
         return WendrakeOk;
-    if (SetFeatureByte(UartEnableReport, enabled ? 1 : 0) != WendrakeOk)
+    if (SetFeatureByte(UartEnableReport, enabled ? UartOn : UartOff) != WendrakeOk)
         return WendrakeCommandFailed;
     m_uartEnabled = enabled;
     return WendrakeOk;
@@ -288,7 +288,9 @@ WendrakeStatus CWendrake::GetFifoStatus(FifoStatus* status) {
 WendrakeStatus CWendrake::PurgeFifo(bool first, bool second) {
     if (!first && !second)
         return WendrakeOk;
-    return SetFeatureByte(PurgeFifoReport, first && second ? 2 : (first ? 0 : 1));
+    const PurgeSelector which =
+        first && second ? PurgeBoth : (first ? PurgeTransmit : PurgeReceive);
+    return SetFeatureByte(PurgeFifoReport, which);
 }
 
 WendrakeStatus CWendrake::FlushReceiveReports() {

@@ -53,6 +53,38 @@ constexpr std::size_t FeatureLength(std::uint8_t reportId) {
     }
 }
 
+// 0x40: the host asks for its mode (the adapter then answers idle until 0x41 confirms), or hands
+// the adapter back.
+enum ModeRequest : std::uint8_t {
+    HandBackMode = 1,
+    RequestHostMode = 2,
+};
+// 0x41 carries this one value.
+inline constexpr std::uint8_t ConfirmModeValue = 0;
+// 0x42 answers: idle, waiting for the host's confirmation; or connected (confirmed, or handed
+// back).
+enum ModeState : std::uint8_t {
+    ModeIdle = 0,
+    ModeConnected = 1,
+};
+
+// 0x45: the UART off or on.
+enum UartEnableValue : std::uint8_t {
+    UartOff = 0,
+    UartOn = 1,
+};
+
+// 0x48: which FIFO to empty.
+enum PurgeSelector : std::uint8_t {
+    PurgeTransmit = 0,
+    PurgeReceive = 1,
+    PurgeBoth = 2,
+};
+
+// 0x4B with the mask PinLatchBit::Q3Reset: Q3 Reset low, every other bit (masked off) high.
+inline constexpr std::uint8_t Q3ResetLowLatch = static_cast<std::uint8_t>(~PinLatchBit::Q3Reset);
+static_assert(Q3ResetLowLatch == 0xFB);
+
 // UART stream reports, both directions: id = StreamIdBase + the number of bytes carried.
 inline constexpr std::uint8_t StreamIdBase = 0x80;
 inline constexpr std::uint8_t FirstStreamId = 0x81;

@@ -48,15 +48,26 @@ struct UartConfig {
     bool operator==(const UartConfig&) const = default;
 };
 
+// UartConfig::FlowControl values.
+inline constexpr std::uint8_t FlowControlNone = 0;
+inline constexpr std::uint8_t FlowControlRtsCts = 1;
+
 // Pin configuration, the payload of feature report 0x49.
 struct PinConfig {
-    std::uint8_t Gpio0Mode = 0; // 0 input, 1 open drain, 2 push-pull, 3 RTS push-pull, 4 RTS open drain
-    std::uint8_t Gpio1Mode = 0; // 0 input, 1 open drain, 2 push-pull, 3 CTS input
-    std::uint8_t TxMode = 0;    // 0 push-pull, 1 open drain
+    std::uint8_t Gpio0Mode =
+        0; // 0 input, 1 open drain, 2 push-pull, 3 RTS push-pull, 4 RTS open drain
+    std::uint8_t Gpio1Mode = 0;     // 0 input, 1 open drain, 2 push-pull, 3 CTS input
+    std::uint8_t TxMode = 0;        // 0 push-pull, 1 open drain
     std::uint8_t FourthPinMode = 0; // carried unchanged
 
     bool operator==(const PinConfig&) const = default;
 };
+
+// The GPIO modes whose level the host may set.
+namespace PinMode {
+inline constexpr std::uint8_t GpioOpenDrain = 1;
+inline constexpr std::uint8_t GpioPushPull = 2;
+} // namespace PinMode
 
 // Bytes waiting in the adapter's transmit and receive FIFOs.
 struct FifoStatus {

@@ -178,35 +178,35 @@ bool AdapterFirmware::SetFeature(const std::uint8_t* buffer, std::size_t length)
     std::lock_guard lock(m_mutex);
     switch (id) {
     case SetModeReport:
-        // 2 asks for the host mode (idle until confirmed); 1 hands the adapter back.
-        if (buffer[1] == 2)
+        // The host's mode is idle until confirmed; handed back, the adapter counts as connected.
+        if (buffer[1] == RequestHostMode)
             m_modeState = ModeIdle;
-        else if (buffer[1] == 1)
+        else if (buffer[1] == HandBackMode)
             m_modeState = ModeConnected;
         else
             return false;
         break;
     case ConfirmModeReport:
-        if (buffer[1] != 0)
+        if (buffer[1] != WendrakeProtocol::ConfirmModeValue)
             return false;
         if (m_modeState == ModeIdle)
             m_modeState = ModeConnected;
         break;
     case UartEnableReport:
-        if (buffer[1] > 1)
+        if (buffer[1] != UartOff && buffer[1] != UartOn)
             return false;
-        m_uartEnabled = buffer[1] == 1;
+        m_uartEnabled = buffer[1] == UartOn;
         break;
     case UartConfigReport:
         m_uart = WendrakeProtocol::TakeUartConfig(buffer);
         break;
     case PurgeFifoReport:
-        if (buffer[1] > 2)
+        if (buffer[1] > PurgeBoth)
             return false;
         m_purgeCodes.push_back(buffer[1]);
-        if (buffer[1] == 0 || buffer[1] == 2)
+        if (buffer[1] == PurgeTransmit || buffer[1] == PurgeBoth)
             m_txFifo = 0;
-        if (buffer[1] == 1 || buffer[1] == 2) {
+        if (buffer[1] == PurgeReceive || buffer[1] == PurgeBoth) {
             m_rxFifo = 0;
             m_pendingInput.clear();
         }

@@ -30,9 +30,11 @@ public:
     using ReportId = WendrakeProtocol::ReportId;
     using enum WendrakeProtocol::ReportId;
 
-    // Mode states answered by 0x42 in the default machine.
-    static constexpr std::uint8_t ModeIdle = 0;      // ready for the host to confirm
-    static constexpr std::uint8_t ModeConnected = 1; // confirmed
+    // The values the command set carries: mode requests and states, UART on and off, purges.
+    using enum WendrakeProtocol::ModeRequest;
+    using enum WendrakeProtocol::ModeState;
+    using enum WendrakeProtocol::UartEnableValue;
+    using enum WendrakeProtocol::PurgeSelector;
 
     // The UART and pin configurations as the firmware keeps them (payloads of 0x46 and 0x49).
     using UartSettings = UartConfig;

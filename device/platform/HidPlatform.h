@@ -64,6 +64,10 @@ struct HidAccessProblem {
     bool operator==(const HidAccessProblem&) const = default;
 };
 
+// Where the seam is odd on Linux: setInputBufferCount is refused and inputBufferCount answers
+// hidraw's fixed queue length, osVersion answers zeros, and notices carry made-up interface names
+// in the "\\?\HID#Vid_..." form. The seam keeps them because CHIDDevice sizes its reads from
+// the count and the window knows adapter notices by that name prefix, on every platform alike.
 class HidPlatform {
 public:
     virtual ~HidPlatform() = default;

@@ -22,7 +22,7 @@ CWendrakeTerminalApp::~CWendrakeTerminalApp() {
 }
 
 std::unique_ptr<CWendrakeTerminalDlg> CWendrakeTerminalApp::CreateMainWindow() {
-    auto window = std::make_unique<CWendrakeTerminalDlg>(m_adapter, m_notices, *m_prompts,
+    auto window = std::make_unique<CWendrakeTerminalDlg>(m_adapter, m_notices, m_access, *m_prompts,
                                                          m_settings, nullptr);
     // Owned by the window, so window managers keep it a dialog of the window, without
     // minimise or maximise boxes.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/SettingsFolder.h"
+#include "connection/AccessExplanation.h"
 #include "connection/PlatformNoticeSource.h"
 #include "device/CWendrake.h"
 #include "device/platform/HidPlatform.h"
@@ -50,9 +51,10 @@ protected:
 private:
     std::unique_ptr<HidPlatform> m_platform;
     std::unique_ptr<UserPrompts> m_prompts;
-    // What the window gets of the platform: the adapter and the notices.
+    // What the window gets of the platform: the adapter, the notices, why none can be opened.
     CWendrake m_adapter{*m_platform};
     PlatformNoticeSource m_notices{*m_platform};
+    AccessExplanation m_access{*m_platform};
     SettingsFolder m_settings;
     CWendrakeTerminalDlg* m_mainWindow = nullptr;
 

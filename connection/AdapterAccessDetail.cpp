@@ -120,18 +120,3 @@ QString AdapterAccessDetail::ConnectFailedDetail(
         text += QStringLiteral("\n\nSystem error: ") + QString::fromStdString(systemError);
     return text;
 }
-
-QString AdapterAccessDetail::NoDeviceDetail(HidPlatform& platform) {
-    const auto problems = platform.inaccessibleInterfaces(WendrakeVendorId, WendrakeProductId);
-    return NoDeviceDetail(problems, problems && !problems->empty() ? InstalledRule() : QString());
-}
-
-QString AdapterAccessDetail::ConnectFailedDetail(HidPlatform& platform, WendrakeStatus status) {
-    // Read first: the look at the nodes below makes failures of its own.
-    const std::string systemError = platform.lastError();
-    const auto problems = status == WendrakeOpenFailed
-                              ? platform.inaccessibleInterfaces(WendrakeVendorId, WendrakeProductId)
-                              : std::nullopt;
-    return ConnectFailedDetail(status, problems, systemError,
-                               problems && !problems->empty() ? InstalledRule() : QString());
-}

@@ -31,10 +31,6 @@ public:
                                        const std::optional<std::vector<HidAccessProblem>>& problems,
                                        const std::string& systemError, const QString& ruleFile);
 
-    // The same, asking the platform and looking for the installed rule.
-    static QString NoDeviceDetail(HidPlatform& platform);
-    static QString ConnectFailedDetail(HidPlatform& platform, WendrakeStatus status);
-
 private:
     static QString problemsText(const std::vector<HidAccessProblem>& problems,
                                 const QString& ruleFile);

@@ -3,14 +3,11 @@
 #include "device/WendrakeTypes.h"
 #include "device/platform/HidPlatform.h"
 
-#include <QString>
-
 #include <cstddef>
 #include <cstdint>
 
-// What the terminal window needs of the system beside the adapter itself: notices of adapter
-// interfaces arriving and leaving, and why no adapter could be opened. The window gets this
-// and its CWendrake, never the whole HID platform.
+// Notices of adapter interfaces arriving and leaving, all the terminal window hears of the system
+// beside its adapter: the window gets this and its CWendrake, never the whole HID platform.
 class AdapterNoticeSource {
 public:
     virtual ~AdapterNoticeSource() = default;
@@ -18,10 +15,6 @@ public:
     // Notices arrive on the window's thread until stopNotices. False when the system gives none.
     virtual bool startNotices(DeviceNoticeHandler handler) = 0;
     virtual void stopNotices() = 0;
-
-    // The detail texts under "No device selected" and "Error connecting to device".
-    virtual QString noDeviceDetail() = 0;
-    virtual QString connectFailedDetail(WendrakeStatus status) = 0;
 
     // An arrival or removal of an interface whose name starts with the adapter's path prefix
     // (the first 25 characters, case-sensitive; a shorter name never matches).

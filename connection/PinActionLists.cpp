@@ -1,7 +1,7 @@
 #include "connection/PinActionLists.h"
 
 bool PinActionLists::UsesFlowControlNames(const std::optional<UartConfig>& uart) {
-    return uart && uart->FlowControl != 0;
+    return uart && uart->FlowControl != FlowControlNone;
 }
 
 PinActionLists::Pin PinActionLists::Gpio(int index, const std::optional<UartConfig>& uart) {

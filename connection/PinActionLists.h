@@ -29,7 +29,9 @@ public:
     // GPIO0 (index 0, RTS with flow control) or GPIO1 (index 1, CTS).
     static Pin Gpio(int index, const std::optional<UartConfig>& uart);
     // Pin output modes whose level the terminal may set: GPIO open drain and push-pull.
-    static bool IsGpioOutput(std::uint8_t mode) { return mode == 1 || mode == 2; }
+    static bool IsGpioOutput(std::uint8_t mode) {
+        return mode == PinMode::GpioOpenDrain || mode == PinMode::GpioPushPull;
+    }
     // Position 1 drives the pin high, DoNotWrite leaves it alone; 0 or no selection drives it
     // low.
     static Latch LatchFor(int gpio0Position, int gpio1Position, int q3ResetPosition);

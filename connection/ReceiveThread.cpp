@@ -7,6 +7,7 @@
 #include <QMetaObject>
 
 #include <chrono>
+#include <new>
 
 namespace {
 
@@ -27,14 +28,19 @@ ReceiveThread::~ReceiveThread() {
     stop();
 }
 
-void ReceiveThread::start(CWendrake& adapter, std::uint8_t* buffer, std::uint32_t bufferSize) {
+bool ReceiveThread::start(CWendrake& adapter, std::uint32_t bufferSize) {
     stop();
+    if (bufferSize == 0)
+        return false;
+    m_buffer.reset(new (std::nothrow) std::uint8_t[bufferSize]);
+    if (!m_buffer)
+        return false;
     m_adapter = &adapter;
-    m_buffer = buffer;
     m_bufferSize = bufferSize;
     m_stop = false;
     m_adapter->ResumeReadUart();
     m_thread = std::thread([this] { ReceiveThreadProc(); });
+    return true;
 }
 
 void ReceiveThread::stop() {
@@ -47,6 +53,8 @@ void ReceiveThread::stop() {
     m_wake.notify_all();
     m_adapter->StopReadUart();
     m_thread.join();
+    m_buffer.reset();
+    m_bufferSize = 0;
     m_frameTimer.stop();
     // Everything read before the stop, in order, now. A hand-over running further up the stack
     // (the stop came from inside the handler) finds the queue empty when it resumes.
@@ -86,7 +94,7 @@ void ReceiveThread::ReceiveThreadProc() {
                 break;
         }
         std::uint16_t count = 0;
-        if (m_adapter->ReadUart(m_buffer, m_bufferSize, &count) != WendrakeOk) {
+        if (m_adapter->ReadUart(m_buffer.get(), m_bufferSize, &count) != WendrakeOk) {
             if (++failures >= FailuresBeforePause) {
                 std::unique_lock lock(m_mutex);
                 m_wake.wait_for(lock, std::chrono::milliseconds(FailurePauseMs),
@@ -95,7 +103,7 @@ void ReceiveThread::ReceiveThreadProc() {
             continue;
         }
         failures = 0;
-        Batch batch{QByteArray(reinterpret_cast<const char*>(m_buffer), count),
+        Batch batch{QByteArray(reinterpret_cast<const char*>(m_buffer.get()), count),
                     QDateTime::currentMSecsSinceEpoch()};
         bool post = false;
         {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -44,12 +45,15 @@ public:
     explicit ReceiveThread(BatchHandler handler, QObject* parent = nullptr);
     ~ReceiveThread() override;
 
-    // Reads into buffer, whose size is the adapter's receive buffer size.
-    void start(CWendrake& adapter, std::uint8_t* buffer, std::uint32_t bufferSize);
-    // Stop flag, cancel of the pending read, join; then the reads taken before the stop are
-    // handed over at once, so nothing reaches the handler after this returns, also when it is
-    // called from inside the handler.
+    // Reads into a buffer of its own of bufferSize bytes (the adapter's receive buffer size).
+    // False, and no thread, when that buffer cannot be had.
+    bool start(CWendrake& adapter, std::uint32_t bufferSize);
+    // Stop flag, cancel of the pending read, join, buffer released; then the reads taken before
+    // the stop are handed over at once, so nothing reaches the handler after this returns, also
+    // when it is called from inside the handler.
     void stop();
+    // The size of the buffer the running thread reads into; 0 when stopped.
+    std::uint32_t bufferSize() const { return m_bufferSize; }
     bool isRunning() const { return m_thread.joinable(); }
 
     void setQueueLimit(qint64 bytes) { m_queueLimit = bytes; }
@@ -71,7 +75,9 @@ private:
 
     BatchHandler m_handler;
     CWendrake* m_adapter = nullptr;
-    std::uint8_t* m_buffer = nullptr;
+    // One ReadUart's worth; only the reader uses it, and it goes when the reader is joined.
+    // Sized 32-bit: a 16-bit size would wrap for large input queues and refuse every read.
+    std::unique_ptr<std::uint8_t[]> m_buffer;
     std::uint32_t m_bufferSize = 0;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};

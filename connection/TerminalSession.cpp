@@ -1,12 +1,12 @@
 #include "connection/TerminalSession.h"
 
 #include "connection/HexTextParser.h"
+#include "device/WendrakeProtocol.h"
 
 #include <QDateTime>
 
 #include <algorithm>
 #include <chrono>
-#include <new>
 #include <thread>
 
 namespace {
@@ -103,9 +103,9 @@ TerminalSession::ConnectResult TerminalSession::connectSteps(int adapterIndex) {
     // The adapter's own configuration comes back at disconnect. Flow control goes off before
     // the UART starts, so a peer that holds CTS cannot stall it.
     m_savedUartConfigValid = m_adapter.GetUartConfig(&m_savedUartConfig) == WendrakeOk;
-    if (m_savedUartConfigValid && m_savedUartConfig.FlowControl == 1) {
+    if (m_savedUartConfigValid && m_savedUartConfig.FlowControl == FlowControlRtsCts) {
         UartConfig withoutFlowControl = m_savedUartConfig;
-        withoutFlowControl.FlowControl = 0;
+        withoutFlowControl.FlowControl = FlowControlNone;
         m_adapter.SetUartConfig(&withoutFlowControl);
     }
 
@@ -115,7 +115,7 @@ TerminalSession::ConnectResult TerminalSession::connectSteps(int adapterIndex) {
 
     if (m_settings.ToggleResetOnConnect != 0) {
         // Pulse Q3 Reset low; what the target sent while in reset is dropped.
-        m_adapter.SetPinLatch(0xFB, PinLatchBit::Q3Reset);
+        m_adapter.SetPinLatch(WendrakeProtocol::Q3ResetLowLatch, PinLatchBit::Q3Reset);
         pause(ConnectPauseMs);
         m_adapter.FlushReceiveReports();
         emit receiveBlanked(true);
@@ -123,13 +123,8 @@ TerminalSession::ConnectResult TerminalSession::connectSteps(int adapterIndex) {
         emit receiveBlanked(false);
     }
 
-    m_receiveBufferSize = m_adapter.GetReceiveBufferSize();
-    if (m_receiveBufferSize > 0)
-        m_receiveBuffer.reset(new (std::nothrow) std::uint8_t[m_receiveBufferSize]);
-    if (!m_receiveBuffer)
+    if (!m_receiveThread.start(m_adapter, m_adapter.GetReceiveBufferSize()))
         return ConnectResult::NoBuffer;
-
-    m_receiveThread.start(m_adapter, m_receiveBuffer.get(), m_receiveBufferSize);
     StartPinPoll();
 
     // The receive thread already runs while the configuration is written.
@@ -161,8 +156,6 @@ void TerminalSession::Close() {
 }
 
 void TerminalSession::releaseBuffers() {
-    m_receiveBuffer.reset();
-    m_receiveBufferSize = 0;
     // A file send still running is stopped and waited for; that releases its block.
     m_fileSender.Stop();
 }

@@ -17,7 +17,6 @@
 #include <QTimer>
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 
 // One connection to one adapter, without any widget: the connect and tear-down sequences, the
@@ -29,7 +28,6 @@ class TerminalSession : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr int PinPollTimerId = 85;
     static constexpr int PinPollPeriodMs = 200;
     // Settling time after enabling the UART, and the length of the Q3 Reset pulse.
     static constexpr int ConnectPauseMs = 50;
@@ -176,11 +174,6 @@ private:
     bool m_savedUartConfigValid = false;
 
     QTimer m_pinPollTimer;
-
-    // Receive buffer of one ReadUart, owned by connect and tear-down. Kept 32-bit: a 16-bit
-    // size would wrap for large input queues and every read would then be refused.
-    std::unique_ptr<std::uint8_t[]> m_receiveBuffer;
-    std::uint32_t m_receiveBufferSize = 0;
 
     // File send block, length and progress counter; stopped and released by the tear-down.
     FileSender m_fileSender{m_adapter};

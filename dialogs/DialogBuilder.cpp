@@ -222,6 +222,16 @@ void DialogBuilder::setMenuChecked(QAction* action, bool checked) {
     action->setChecked(checked);
 }
 
+void DialogBuilder::selectEntry(QComboBox* list, int position) {
+    list->setCurrentIndex(position < list->count() ? position : -1);
+}
+
+void DialogBuilder::fillList(QComboBox* list, const QStringList& entries, int selection) {
+    list->clear();
+    list->addItems(entries);
+    selectEntry(list, selection);
+}
+
 void DialogBuilder::connectStandardButtons(QDialog* dialog) {
     if (auto* ok = qobject_cast<QAbstractButton*>(control(dialog, IdOk)))
         QObject::connect(ok, &QAbstractButton::clicked, dialog, &QDialog::accept);

@@ -6,10 +6,12 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <map>
 
+class QComboBox;
 class QAbstractButton;
 class QAction;
 class QDialog;
@@ -60,6 +62,10 @@ public:
     static QAction* menuAction(const QWidget* owner, int id);
     // Puts or removes the check mark of a menu item (choosing an item never changes it).
     static void setMenuChecked(QAction* action, bool checked);
+    // Selects an entry of a drop-down list; a position past the end selects nothing.
+    static void selectEntry(QComboBox* list, int position);
+    // The list's entries replaced, then the one at selection selected.
+    static void fillList(QComboBox* list, const QStringList& entries, int selection);
     // Connects button 1 to accept() and button 2 to reject(), where the dialog has them.
     static void connectStandardButtons(QDialog* dialog);
 

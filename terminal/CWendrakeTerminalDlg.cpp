@@ -1,7 +1,6 @@
 #include "terminal/CWendrakeTerminalDlg.h"
 
 #include "connection/ConnectionStatusText.h"
-#include "connection/PinActionLists.h"
 #include "connection/ReceiveDataFile.h"
 #include "dialogs/DialogBuilder.h"
 #include "receiveview/ReceiveFindBar.h"
@@ -11,6 +10,7 @@
 #include "resources/TerminalMenu.h"
 #include "terminal/BusyCursor.h"
 #include "terminal/HelpOpener.h"
+#include "terminal/PinPanel.h"
 #include "terminal/TerminalWindowLayout.h"
 #include "terminal/TransferBox.h"
 
@@ -21,55 +21,37 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPainter>
-#include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QResizeEvent>
 #include <QStyle>
 
-namespace {
-
-// A position past the end selects nothing.
-void selectEntry(QComboBox* list, int position) {
-    list->setCurrentIndex(position < list->count() ? position : -1);
-}
-
-void refill(QComboBox* list, const QStringList& entries, int selection) {
-    list->clear();
-    list->addItems(entries);
-    selectEntry(list, selection);
-}
-
-} // namespace
-
 // ---- Construction, initialisation, destruction ----
 
 CWendrakeTerminalDlg::CWendrakeTerminalDlg(CWendrake& adapter, AdapterNoticeSource& notices,
-                                           UserPrompts& prompts, SettingsFolder settings,
-                                           QWidget* parent)
-    : QDialog(parent), m_notices(notices), m_prompts(prompts, this), m_adapter(adapter),
-      m_session(m_adapter, std::move(settings)), m_appIcon(AppIcon()) {
+                                           const AccessExplanation& access, UserPrompts& prompts,
+                                           SettingsFolder settings, QWidget* parent)
+    : QDialog(parent), m_notices(notices), m_access(access), m_prompts(prompts, this),
+      m_adapter(adapter), m_session(m_adapter, std::move(settings)), m_appIcon(AppIcon()) {
     DialogBuilder builder(TerminalDialogTemplate());
     installCustomWidgets(builder);
     m_menuBar = DialogBuilder::buildMenuBar(TerminalMenu(), this);
     builder.build(this, m_menuBar);
 
-    TransferBox = qobject_cast<QPlainTextEdit*>(Control(TerminalControl::TransferBox));
-    ReceiveView = qobject_cast<::ReceiveView*>(Control(TerminalControl::ReceiveView));
-    if (ReceiveView) {
-        ReceiveView->setSource(&m_session.Received());
-        ReceiveView->setAccessibleName(QStringLiteral("Receive Data"));
+    m_transferBox = qobject_cast<TransferBox*>(Control(TerminalControl::TransferBox));
+    m_receiveView = qobject_cast<ReceiveView*>(Control(TerminalControl::ReceiveView));
+    if (m_receiveView) {
+        m_receiveView->setSource(&m_session.Received());
+        m_receiveView->setAccessibleName(QStringLiteral("Receive Data"));
     }
-    if (TransferBox)
-        TransferBox->setAccessibleName(QStringLiteral("Transfer Data"));
-    AdapterList = qobject_cast<QComboBox*>(Control(TerminalControl::AdapterList));
-    Gpio0Action = qobject_cast<QComboBox*>(Control(TerminalControl::Gpio0Action));
-    Gpio1Action = qobject_cast<QComboBox*>(Control(TerminalControl::Gpio1Action));
-    Q3ResetAction = qobject_cast<QComboBox*>(Control(TerminalControl::Q3ResetAction));
+    if (m_transferBox)
+        m_transferBox->setAccessibleName(QStringLiteral("Transfer Data"));
+    m_adapterList = qobject_cast<QComboBox*>(Control(TerminalControl::AdapterList));
+    m_pinPanel = std::make_unique<PinPanel>(this);
 
     connectCommands();
     connectSession();
-    if (ReceiveView) {
-        m_findBar = new ReceiveFindBar(ReceiveView, this);
+    if (m_receiveView) {
+        m_findBar = new ReceiveFindBar(m_receiveView, this);
         placeFindBar();
     }
 
@@ -85,12 +67,12 @@ void CWendrakeTerminalDlg::installCustomWidgets(DialogBuilder& builder) {
     // The receive view: a view over the stored bytes that lays out only the rows on screen.
     builder.setCustomWidget(TerminalControl::ReceiveView,
                             [](const ControlTemplate&, QWidget* parent) -> QWidget* {
-                                return new ::ReceiveView(parent);
+                                return new ReceiveView(parent);
                             });
     // The transfer box: Enter sends, Ctrl+Enter types CR LF, program-set text is no user change.
     builder.setCustomWidget(TerminalControl::TransferBox,
                             [](const ControlTemplate&, QWidget* parent) -> QWidget* {
-                                return new ::TransferBox(parent);
+                                return new TransferBox(parent);
                             });
 }
 
@@ -149,8 +131,8 @@ void CWendrakeTerminalDlg::connectCommands() {
     for (const auto& [id, ending] : endings)
         if (QAction* action = MenuAction(id))
             connect(action, &QAction::triggered, this, [this, e = ending] { OnLineEnding(e); });
-    if (::TransferBox* box = Transfer())
-        connect(box, &::TransferBox::userTextChanged, this, &Dlg::OnTransferTextChange);
+    if (m_transferBox)
+        connect(m_transferBox, &TransferBox::userTextChanged, this, &Dlg::OnTransferTextChange);
 }
 
 // What the session reports, shown in the widgets. Every signal comes on this thread, directly.
@@ -161,8 +143,8 @@ void CWendrakeTerminalDlg::connectSession() {
             &CWendrakeTerminalDlg::BlankReceiveView);
     connect(&m_session, &TerminalSession::receivedAppended, this, [this] {
         // The view follows the end; the focus stays where it is.
-        if (ReceiveView)
-            ReceiveView->contentAppended();
+        if (m_receiveView)
+            m_receiveView->contentAppended();
     });
     connect(&m_session, &TerminalSession::captureWriteFailed, this, [this] {
         // The capture ends before the box opens: later reads arrive while it is up.
@@ -170,7 +152,7 @@ void CWendrakeTerminalDlg::connectSession() {
         m_prompts.FileError(QStringLiteral("Error during file capture, closing file"));
     });
     connect(&m_session, &TerminalSession::pinLevelsRead, this,
-            &CWendrakeTerminalDlg::showPinLevels);
+            [this](std::uint8_t latch) { m_pinPanel->showLevels(latch); });
     // The adapter is gone or no longer answers: disconnect without a message.
     connect(&m_session, &TerminalSession::pinPollFailed, this,
             &CWendrakeTerminalDlg::onAdapterLost);
@@ -184,12 +166,10 @@ bool CWendrakeTerminalDlg::OnInitDialog() {
     setWindowIcon(m_appIcon);
 
     // 3. Settings, with the check marks of the two send options.
-    m_session.LoadSettings([this](int itemId, bool checked) {
-        DialogBuilder::setMenuChecked(MenuAction(itemId), checked);
-    });
+    m_session.LoadSettings([this](int itemId, bool checked) { SetMenuMark(itemId, checked); });
     // The options kept beside the settings file.
     m_session.LoadOptions();
-    m_options.Apply(ReceiveView);
+    m_options.Apply(m_receiveView);
 
     // 4. No buffers yet (the session starts without them).
 
@@ -199,10 +179,10 @@ bool CWendrakeTerminalDlg::OnInitDialog() {
     TerminalFont.setItalic(false);
     TerminalFont.setUnderline(false);
     TerminalFont.setStrikeOut(false);
-    if (TransferBox)
-        TransferBox->setFont(TerminalFont);
-    if (ReceiveView)
-        ReceiveView->setFont(TerminalFont);
+    if (m_transferBox)
+        m_transferBox->setFont(TerminalFont);
+    if (m_receiveView)
+        m_receiveView->setFont(TerminalFont);
 
     // 6. Adapter arrival and removal notices.
     RegisterAdapterNotification();
@@ -216,16 +196,16 @@ bool CWendrakeTerminalDlg::OnInitDialog() {
     UpdateConnectionStatus();
 
     // 10. The transfer box, first Tab stop, takes the focus. No timer and no thread yet.
-    if (TransferBox)
-        TransferBox->setFocus(Qt::OtherFocusReason);
+    if (m_transferBox)
+        m_transferBox->setFocus(Qt::OtherFocusReason);
     return true;
 }
 
 void CWendrakeTerminalDlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!m_focusSet && TransferBox) {
+    if (!m_focusSet && m_transferBox) {
         m_focusSet = true;
-        TransferBox->setFocus(Qt::OtherFocusReason);
+        m_transferBox->setFocus(Qt::OtherFocusReason);
     }
 }
 
@@ -256,10 +236,10 @@ void CWendrakeTerminalDlg::resizeEvent(QResizeEvent* event) {
 
 // The receive view, the status line and Clear Receive Data follow the outer window edge.
 void CWendrakeTerminalDlg::OnSize() {
-    if (!ReceiveView)
+    if (!m_receiveView)
         return;
     TerminalWindowLayout::FollowOuterEdge(
-        this, ReceiveView, Control(TerminalControl::StatusLine),
+        this, m_receiveView, Control(TerminalControl::StatusLine),
         qobject_cast<QAbstractButton*>(Control(TerminalControl::ClearReceiveData)));
     placeFindBar();
     update();
@@ -289,8 +269,14 @@ QAction* CWendrakeTerminalDlg::MenuAction(int id) const {
     return DialogBuilder::menuAction(m_menuBar, id);
 }
 
-::TransferBox* CWendrakeTerminalDlg::Transfer() const {
-    return qobject_cast<::TransferBox*>(Control(TerminalControl::TransferBox));
+void CWendrakeTerminalDlg::SetMenuMark(int itemId, bool checked) {
+    DialogBuilder::setMenuChecked(MenuAction(itemId), checked);
+}
+
+int CWendrakeTerminalDlg::ListPosition(int controlId) const {
+    // A list counts whether enabled or not.
+    const auto* list = qobject_cast<const QComboBox*>(Control(controlId));
+    return list ? list->currentIndex() : -1;
 }
 
 bool CWendrakeTerminalDlg::IsAsciiFormat() const {
@@ -321,17 +307,12 @@ void CWendrakeTerminalDlg::UpdateData(bool saveAndValidate) {
     else if (edit)
         edit->setText(ReceiveFileName);
     check(Capture, CaptureActive);
-    label(TerminalControl::Gpio0Label, Gpio0Label);
-    label(TerminalControl::Gpio0State, Gpio0State);
-    label(TerminalControl::Gpio1Label, Gpio1Label);
-    label(TerminalControl::Gpio1State, Gpio1State);
-    label(TerminalControl::Q3ResetState, Q3ResetState);
 }
 
 // ---- Adapter list and device notices ----
 
 void CWendrakeTerminalDlg::RefreshDeviceList() {
-    refill(AdapterList, m_session.AdapterSerials(), 0);
+    DialogBuilder::fillList(m_adapterList, m_session.AdapterSerials(), 0);
     m_listBuiltWhileConnected = m_session.IsConnected();
 }
 
@@ -370,23 +351,23 @@ void CWendrakeTerminalDlg::ToggleConnection() {
     if (m_session.IsConnected()) {
         m_session.Disconnect();
     } else {
-        const int selected = AdapterList->count() == 0 ? -1 : AdapterList->currentIndex();
+        const int selected = m_adapterList->count() == 0 ? -1 : m_adapterList->currentIndex();
         int adapterIndex = selected;
         if (m_listBuiltWhileConnected && selected >= 0) {
             // The adapter opened is the one whose serial was picked.
             QStringList listed;
-            for (int i = 0; i < AdapterList->count(); ++i)
-                listed << AdapterList->itemText(i);
+            for (int i = 0; i < m_adapterList->count(); ++i)
+                listed << m_adapterList->itemText(i);
             adapterIndex = m_session.CurrentAdapterIndex(listed, selected);
         }
         const TerminalSession::ConnectResult result = m_session.Connect(adapterIndex);
         if (result != TerminalSession::ConnectResult::Connected) {
-            m_prompts.ConnectFailed(result, m_notices, m_session.LastConnectStatus());
+            m_prompts.ConnectFailed(result, m_access, m_session.LastConnectStatus());
             m_session.Disconnect();
             if (adapterIndex != selected)
                 RefreshDeviceList(); // the picked adapter is gone: show what is there now
         } else {
-            m_session.SetConnectedSerial(AdapterList->itemText(selected));
+            m_session.SetConnectedSerial(m_adapterList->itemText(selected));
         }
     }
     UpdateData(false);
@@ -394,8 +375,8 @@ void CWendrakeTerminalDlg::ToggleConnection() {
 
 // The controls of the two connection states; the session has started or stopped everything.
 void CWendrakeTerminalDlg::showConnectionState(bool connected) {
-    AdapterList->setEnabled(!connected);
-    DialogBuilder::setMenuChecked(MenuAction(TerminalMenuItem::Connect), connected);
+    m_adapterList->setEnabled(!connected);
+    SetMenuMark(TerminalMenuItem::Connect, connected);
     if (auto* button = qobject_cast<QAbstractButton*>(Control(TerminalControl::Connect)))
         button->setText(connected ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
     Connected = connected ? 1 : 0;
@@ -411,30 +392,6 @@ bool CWendrakeTerminalDlg::EnsureConnected() {
     return m_adapter.IsConnected();
 }
 
-void CWendrakeTerminalDlg::OnTimer(int id) {
-    if (id == PinPollTimerId)
-        m_session.PollPins();
-}
-
-// Only the three level texts: the other bound controls may be in the user's hands.
-void CWendrakeTerminalDlg::showPinLevels(std::uint8_t latch) {
-    const auto level = [latch](std::uint8_t bit) {
-        return (latch & bit) ? QStringLiteral("High") : QStringLiteral("Low");
-    };
-    Gpio0State = level(PinLatchBit::Gpio0);
-    Gpio1State = level(PinLatchBit::Gpio1);
-    Q3ResetState = level(PinLatchBit::Q3Reset);
-    const std::pair<int, const QString*> levels[] = {
-        {TerminalControl::Gpio0State, &Gpio0State},
-        {TerminalControl::Gpio1State, &Gpio1State},
-        {TerminalControl::Q3ResetState, &Q3ResetState},
-    };
-    for (const auto& [id, text] : levels) {
-        if (auto* label = qobject_cast<QLabel*>(Control(id)))
-            label->setText(*text);
-    }
-}
-
 // The pin poll found the adapter gone: disconnect, and wait for it when asked to.
 void CWendrakeTerminalDlg::onAdapterLost() {
     m_session.NoteAdapterLost();
@@ -446,11 +403,11 @@ void CWendrakeTerminalDlg::reconnectIfBack() {
     const QString serial = m_session.ReconnectSerial();
     if (serial.isEmpty() || m_session.IsConnected())
         return;
-    const int index = AdapterList->findText(serial, Qt::MatchExactly);
+    const int index = m_adapterList->findText(serial, Qt::MatchExactly);
     if (index < 0)
         return;
     m_session.StopWaitingForReconnect();
-    AdapterList->setCurrentIndex(index);
+    m_adapterList->setCurrentIndex(index);
     ToggleConnection();
     if (!m_session.IsConnected() && m_session.Options().AutoReconnect) {
         // Not this time (the error was shown): wait for its next arrival.
@@ -465,39 +422,12 @@ void CWendrakeTerminalDlg::UpdateConnectionStatus() {
     if (m_session.IsConnected()) {
         const std::optional<UartConfig> uart = m_session.ReadUartConfig();
         StatusText = ConnectionStatusText(uart);
-        showPinActionLists(uart);
-        if (const std::optional<PinConfig> pins = m_session.ReadPinConfig()) {
-            Gpio0Action->setEnabled(PinActionLists::IsGpioOutput(pins->Gpio0Mode));
-            Gpio1Action->setEnabled(PinActionLists::IsGpioOutput(pins->Gpio1Mode));
-            Q3ResetAction->setEnabled(true);
-        }
+        m_pinPanel->showConnected(uart, m_session.ReadPinConfig());
     } else {
         StatusText = NotConnectedStatusText(m_session.ReconnectSerial());
-        Gpio0Label = QStringLiteral("GPIO0");
-        Gpio1Label = QStringLiteral("GPIO1");
-        Gpio0State.clear();
-        Gpio1State.clear();
-        Q3ResetState.clear();
-        for (QComboBox* list : {Gpio0Action, Gpio1Action, Q3ResetAction}) {
-            selectEntry(list, PinActionLists::DoNotWrite);
-            list->setEnabled(false);
-        }
+        m_pinPanel->showDisconnected();
     }
     UpdateData(false);
-}
-
-// The GPIO lists of a connected adapter; an unreadable configuration shows the GPIO names.
-void CWendrakeTerminalDlg::showPinActionLists(const std::optional<UartConfig>& uart) {
-    // Flow control's names start at "Do Not Write"; the GPIO lists keep their positions.
-    const bool flowControl = PinActionLists::UsesFlowControlNames(uart);
-    const int gpio0Index = flowControl ? PinActionLists::DoNotWrite : Gpio0Action->currentIndex();
-    const int gpio1Index = flowControl ? PinActionLists::DoNotWrite : Gpio1Action->currentIndex();
-    const PinActionLists::Pin gpio0 = PinActionLists::Gpio(0, uart);
-    const PinActionLists::Pin gpio1 = PinActionLists::Gpio(1, uart);
-    refill(Gpio0Action, gpio0.entries, gpio0Index);
-    refill(Gpio1Action, gpio1.entries, gpio1Index);
-    Gpio0Label = gpio0.label;
-    Gpio1Label = gpio1.label;
 }
 
 // ---- Help and About ----
@@ -509,25 +439,25 @@ void CWendrakeTerminalDlg::OnHelp() {
 // ---- Receive view and capture ----
 
 void CWendrakeTerminalDlg::BlankReceiveView(bool blank) {
-    if (ReceiveView)
-        ReceiveView->setBlank(blank);
+    if (m_receiveView)
+        m_receiveView->setBlank(blank);
 }
 
 void CWendrakeTerminalDlg::OnDataFormat() {
-    if (!ReceiveView)
+    if (!m_receiveView)
         return;
-    ReceiveView->setFocus(Qt::OtherFocusReason);
-    ReceiveView->setFormat(IsAsciiFormat() ? ::ReceiveView::Format::Ascii
-                                           : ::ReceiveView::Format::Hex);
-    ReceiveView->setCaretPosition(FormatSwitchCaret);
+    m_receiveView->setFocus(Qt::OtherFocusReason);
+    m_receiveView->setFormat(IsAsciiFormat() ? ReceiveView::Format::Ascii
+                                             : ReceiveView::Format::Hex);
+    m_receiveView->setCaretPosition(FormatSwitchCaret);
 }
 
 void CWendrakeTerminalDlg::OnClear() {
     if (m_findBar)
         m_findBar->cancel();
     m_session.ClearReceived();
-    if (ReceiveView)
-        ReceiveView->contentReset();
+    if (m_receiveView)
+        m_receiveView->contentReset();
 }
 
 void CWendrakeTerminalDlg::OnBrowseReceiveFile() {
@@ -603,5 +533,5 @@ void CWendrakeTerminalDlg::OnFindPrevious() {
 }
 
 void CWendrakeTerminalDlg::placeFindBar() {
-    TerminalWindowLayout::PlaceFindBar(m_findBar, ReceiveView);
+    TerminalWindowLayout::PlaceFindBar(m_findBar, m_receiveView);
 }

@@ -2,6 +2,7 @@
 
 #include "config/SettingsFile.h"
 #include "config/TerminalSettings.h"
+#include "connection/AccessExplanation.h"
 #include "connection/AdapterNoticeSource.h"
 #include "connection/FileSender.h"
 #include "connection/ReceivedText.h"
@@ -9,6 +10,7 @@
 #include "device/CWendrake.h"
 #include "device/WendrakeTypes.h"
 #include "dialogs/UserPrompts.h"
+#include "terminal/CommandWindow.h"
 #include "terminal/OptionCommands.h"
 #include "terminal/PinCommands.h"
 #include "terminal/SendCommands.h"
@@ -20,36 +22,33 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class QAction;
 class QComboBox;
 class QMenuBar;
-class QPlainTextEdit;
 class DialogBuilder;
 class ReceiveFindBar;
 class ReceiveView;
 class TransferBox;
+class PinPanel;
 
 // The program's main window: the widgets, the adapter list and its notices, the status line and
 // pin lists. The connection itself (sequences, threads, files) is the TerminalSession's; the
 // send, pin and option commands are SendCommands', PinCommands' and OptionCommands'. The
 // handlers here forward to them.
-class CWendrakeTerminalDlg : public QDialog {
+class CWendrakeTerminalDlg : public QDialog, public CommandWindow {
     Q_OBJECT
 
 public:
-    static constexpr int PinPollTimerId = TerminalSession::PinPollTimerId;
-    static constexpr int PinPollPeriodMs = TerminalSession::PinPollPeriodMs;
-    static constexpr int ConnectPauseMs = TerminalSession::ConnectPauseMs;
-    static constexpr const char* HelpFileName = "Wendrake Terminal Help.chm";
     // The caret goes here after a format switch (or to the end of a shorter text).
     static constexpr qint64 FormatSwitchCaret = 65535;
-    static constexpr std::uint32_t TypedSendReportTimeoutMs =
-        TerminalSession::TypedSendReportTimeoutMs;
 
-    // The window drives adapter and learns of adapters coming and going from notices; both
-    // outlive it. settings: where the settings and options files live.
-    CWendrakeTerminalDlg(CWendrake& adapter, AdapterNoticeSource& notices, UserPrompts& prompts,
+    // The window drives adapter, learns of adapters coming and going from notices and asks
+    // access why none could be opened; all three outlive it. settings: where the settings and
+    // options files live.
+    CWendrakeTerminalDlg(CWendrake& adapter, AdapterNoticeSource& notices,
+                         const AccessExplanation& access, UserPrompts& prompts,
                          SettingsFolder settings = {}, QWidget* parent = nullptr);
     ~CWendrakeTerminalDlg() override;
 
@@ -67,15 +66,17 @@ public:
     // The control of a template id, or null.
     QWidget* Control(int id) const;
     QAction* MenuAction(int id) const;
-    ::TransferBox* Transfer() const;
-    bool IsAsciiFormat() const;
-    QIcon OnQueryDragIcon() const { return m_appIcon; }
+    TransferBox* Transfer() const override { return m_transferBox; }
+    bool IsAsciiFormat() const override;
+    QWidget* DialogOwner() override { return this; }
+    void SetMenuMark(int itemId, bool checked) override;
+    int ListPosition(int controlId) const override;
 
     // ---- Connection ----
-    void ToggleConnection();
+    void ToggleConnection() override;
     // True when connected, possibly after connecting on the user's request.
-    bool EnsureConnected();
-    void UpdateConnectionStatus();
+    bool EnsureConnected() override;
+    void UpdateConnectionStatus() override;
     void RefreshDeviceList();
     bool OnDeviceChange(std::uint32_t event, const DeviceNotice& notice);
 
@@ -83,7 +84,6 @@ public:
     void StartPinPollTimer() { m_session.StartPinPoll(); }
     void StopPinPollTimer() { m_session.StopPinPoll(); }
     bool IsPinPollActive() const { return m_session.IsPinPollActive(); }
-    void OnTimer(int id);
 
     // Who opens the About box; the application shell provides it.
     void SetAboutBox(std::function<void()> runAboutBox) { m_runAboutBox = std::move(runAboutBox); }
@@ -145,7 +145,7 @@ public slots:
     void OnHoldWhileReading() { toggleOption(&TerminalOptions::HoldWhileReading); }
     void OnShowTimestamps() { toggleOption(&TerminalOptions::ShowTimestamps); }
     void OnHexDumpLayout() { toggleOption(&TerminalOptions::HexDumpLayout); }
-    void OnLineEnding(LineEnding ending) { m_options.SetLineEnding(ending, ReceiveView); }
+    void OnLineEnding(LineEnding ending) { m_options.SetLineEnding(ending, m_receiveView); }
     void OnAutoReconnect() { toggleOption(&TerminalOptions::AutoReconnect); }
 
 public:
@@ -166,20 +166,19 @@ private:
     void installCustomWidgets(DialogBuilder& builder);
     void connectCommands();
     void connectSession();
-    void toggleOption(bool TerminalOptions::*option) { m_options.Toggle(option, ReceiveView); }
+    void toggleOption(bool TerminalOptions::*option) { m_options.Toggle(option, m_receiveView); }
     void placeFindBar();
     // The pin poll found the adapter gone: disconnect, and wait for it when asked to.
     void onAdapterLost();
     void reconnectIfBack();
     void showConnectionState(bool connected);
-    void showPinLevels(std::uint8_t latch);
-    void showPinActionLists(const std::optional<UartConfig>& uart);
 
     // ---- Receive view, capture and saving ----
     void BlankReceiveView(bool blank);
     void SaveTextToFile(const QString& defaultFileName, const ReceivedText::Snapshot& text);
 
     AdapterNoticeSource& m_notices;
+    const AccessExplanation& m_access;
     TerminalPrompts m_prompts;
     CWendrake& m_adapter;
     TerminalSession m_session;
@@ -194,23 +193,16 @@ private:
     QMenuBar* m_menuBar = nullptr;
 
     // Controls.
-    QPlainTextEdit* TransferBox = nullptr;
-    ::ReceiveView* ReceiveView = nullptr;
-    QComboBox* AdapterList = nullptr;
-    QComboBox* Gpio0Action = nullptr;
-    QComboBox* Gpio1Action = nullptr;
-    QComboBox* Q3ResetAction = nullptr;
+    TransferBox* m_transferBox = nullptr;
+    ReceiveView* m_receiveView = nullptr;
+    QComboBox* m_adapterList = nullptr;
+    std::unique_ptr<PinPanel> m_pinPanel;
 
     // Bound members.
     int Connected = 0;
     QString StatusText = QStringLiteral("NOT CONNECTED");
     QString ReceiveFileName = QStringLiteral("receive_data.txt");
     int CaptureActive = 0;
-    QString Gpio0Label;
-    QString Gpio0State;
-    QString Gpio1Label;
-    QString Gpio1State;
-    QString Q3ResetState;
 
     QFont TerminalFont;
     bool DeviceNotification = false;

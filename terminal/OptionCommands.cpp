@@ -1,10 +1,9 @@
 #include "terminal/OptionCommands.h"
 
 #include "connection/TerminalSession.h"
-#include "dialogs/DialogBuilder.h"
 #include "receiveview/ReceiveView.h"
 #include "resources/TerminalMenu.h"
-#include "terminal/CWendrakeTerminalDlg.h"
+#include "terminal/CommandWindow.h"
 
 void OptionCommands::Apply(ReceiveView* view) {
     namespace Menu = TerminalMenuItem;
@@ -21,7 +20,7 @@ void OptionCommands::Apply(ReceiveView* view) {
         {Menu::LineEndingCrLf, o.SendLineEnding == LineEnding::CrLf},
     };
     for (const auto& [id, on] : marks)
-        DialogBuilder::setMenuChecked(m_window.MenuAction(id), on);
+        m_window.SetMenuMark(id, on);
     if (view) {
         view->setFollow(o.FollowNewData, o.HoldWhileReading);
         view->setTimestamps(o.ShowTimestamps);

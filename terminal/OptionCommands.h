@@ -2,7 +2,7 @@
 
 #include "config/TerminalOptions.h"
 
-class CWendrakeTerminalDlg;
+class CommandWindow;
 class ReceiveView;
 class TerminalSession;
 
@@ -11,7 +11,7 @@ class TerminalSession;
 // Every change is kept at once; a file that cannot be written is silent, like the settings.
 class OptionCommands {
 public:
-    OptionCommands(CWendrakeTerminalDlg& window, TerminalSession& session)
+    OptionCommands(CommandWindow& window, TerminalSession& session)
         : m_window(window), m_session(session) {}
 
     // Check marks and the view follow the options record; turning automatic reconnect off ends
@@ -21,6 +21,6 @@ public:
     void SetLineEnding(LineEnding ending, ReceiveView* view);
 
 private:
-    CWendrakeTerminalDlg& m_window;
+    CommandWindow& m_window;
     TerminalSession& m_session;
 };

@@ -5,22 +5,18 @@
 #include "dialogs/CPinTestDlg.h"
 #include "dialogs/CWendrakeSettingsDlg.h"
 #include "resources/TerminalDialogTemplate.h"
-#include "terminal/CWendrakeTerminalDlg.h"
+#include "terminal/CommandWindow.h"
 #include "terminal/TerminalPrompts.h"
 
-#include <QComboBox>
+#include <QDialog>
 
 void PinCommands::SetPinStates() {
     if (!m_window.EnsureConnected())
         return;
-    // The lists count whether enabled or not.
-    const auto position = [this](int id) {
-        const auto* list = qobject_cast<const QComboBox*>(m_window.Control(id));
-        return list ? list->currentIndex() : -1;
-    };
-    const PinActionLists::Latch latch = PinActionLists::LatchFor(
-        position(TerminalControl::Gpio0Action), position(TerminalControl::Gpio1Action),
-        position(TerminalControl::Q3ResetAction));
+    const PinActionLists::Latch latch =
+        PinActionLists::LatchFor(m_window.ListPosition(TerminalControl::Gpio0Action),
+                                 m_window.ListPosition(TerminalControl::Gpio1Action),
+                                 m_window.ListPosition(TerminalControl::Q3ResetAction));
     // Sent even with an empty mask; the next poll shows the new levels.
     if (!m_session.SetPinStates(latch.values, latch.mask))
         m_prompts.Error(QStringLiteral("Pin states could not be set"));
@@ -52,7 +48,8 @@ void PinCommands::Settings() {
         TerminalSettings& settings = m_session.Settings();
         // Owned by the window: window managers then give it a dialog's frame over the window.
         CWendrakeSettingsDlg dialog(m_session.Adapter(), &settings.Uart, &settings.Pins,
-                                    &settings.ToggleResetOnConnect, m_prompts.Prompts(), &m_window);
+                                    &settings.ToggleResetOnConnect, m_prompts.Prompts(),
+                                    m_window.DialogOwner());
         if (dialog.exec() != QDialog::Accepted)
             return;
     }
@@ -64,7 +61,7 @@ void PinCommands::PinTest() {
     // The key watch calls this from any dialog, the pin test itself included.
     if (!m_session.IsConnected() || m_pinTestOpen)
         return;
-    CPinTestDlg dialog(m_session.Adapter(), m_prompts.Prompts(), &m_window);
+    CPinTestDlg dialog(m_session.Adapter(), m_prompts.Prompts(), m_window.DialogOwner());
     m_session.StopPinPoll();
     m_pinTestOpen = true;
     const int result = dialog.exec();

@@ -1,6 +1,6 @@
 #pragma once
 
-class CWendrakeTerminalDlg;
+class CommandWindow;
 class TerminalPrompts;
 class TerminalSession;
 
@@ -9,8 +9,7 @@ class TerminalSession;
 // handlers forward here.
 class PinCommands {
 public:
-    PinCommands(CWendrakeTerminalDlg& window, TerminalSession& session,
-                const TerminalPrompts& prompts)
+    PinCommands(CommandWindow& window, TerminalSession& session, const TerminalPrompts& prompts)
         : m_window(window), m_session(session), m_prompts(prompts) {}
 
     void SetPinStates();
@@ -20,7 +19,7 @@ public:
     void PinTest();
 
 private:
-    CWendrakeTerminalDlg& m_window;
+    CommandWindow& m_window;
     TerminalSession& m_session;
     const TerminalPrompts& m_prompts;
     // One pin test dialog at a time: its own poll stands in for the window's while it is open.

@@ -2,10 +2,9 @@
 
 #include "connection/TerminalSession.h"
 #include "dialogs/CProgressDlg.h"
-#include "dialogs/DialogBuilder.h"
 #include "resources/TerminalMenu.h"
 #include "terminal/BusyCursor.h"
-#include "terminal/CWendrakeTerminalDlg.h"
+#include "terminal/CommandWindow.h"
 #include "terminal/TerminalPrompts.h"
 #include "terminal/TransferBox.h"
 
@@ -58,7 +57,7 @@ void SendCommands::ToggleAutoSendTransferText() {
 void SendCommands::toggleOption(std::int32_t& flag, int menuItemId) {
     // Any nonzero value is on, as the settings file reads it.
     flag = flag != 0 ? 0 : 1;
-    DialogBuilder::setMenuChecked(m_window.MenuAction(menuItemId), flag != 0);
+    m_window.SetMenuMark(menuItemId, flag != 0);
     m_session.SaveSettings();
 }
 
@@ -73,7 +72,7 @@ void SendCommands::SendFile() {
         return;
     {
         CProgressDlg progress(&transfer.Progress(), transfer.Length(), m_prompts.Prompts(),
-                              &m_window);
+                              m_window.DialogOwner());
         // A worker that cannot start leaves the window at 0% until Cancel.
         transfer.Start();
         if (progress.exec() != QDialog::Accepted)

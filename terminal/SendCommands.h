@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-class CWendrakeTerminalDlg;
+class CommandWindow;
 class TerminalPrompts;
 class TerminalSession;
 
@@ -11,8 +11,7 @@ class TerminalSession;
 // window. The window's handlers forward here.
 class SendCommands {
 public:
-    SendCommands(CWendrakeTerminalDlg& window, TerminalSession& session,
-                 const TerminalPrompts& prompts)
+    SendCommands(CommandWindow& window, TerminalSession& session, const TerminalPrompts& prompts)
         : m_window(window), m_session(session), m_prompts(prompts) {}
 
     void SendData();
@@ -25,7 +24,7 @@ private:
     void sendBox(bool automatic);
     void toggleOption(std::int32_t& flag, int menuItemId);
 
-    CWendrakeTerminalDlg& m_window;
+    CommandWindow& m_window;
     TerminalSession& m_session;
     const TerminalPrompts& m_prompts;
 };

@@ -42,12 +42,12 @@ void TerminalPrompts::FileError(const QString& text) const {
 }
 
 void TerminalPrompts::ConnectFailed(TerminalSession::ConnectResult result,
-                                    AdapterNoticeSource& notices, WendrakeStatus status) const {
+                                    const AccessExplanation& access, WendrakeStatus status) const {
     QString detail;
     if (result == TerminalSession::ConnectResult::NoDeviceSelected)
-        detail = notices.noDeviceDetail();
+        detail = access.noDeviceDetail();
     else if (result == TerminalSession::ConnectResult::ConnectFailed)
-        detail = notices.connectFailedDetail(status);
+        detail = access.connectFailedDetail(status);
     Error(connectErrorText(result), detail);
 }
 

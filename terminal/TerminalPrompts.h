@@ -1,6 +1,6 @@
 #pragma once
 
-#include "connection/AdapterNoticeSource.h"
+#include "connection/AccessExplanation.h"
 #include "connection/FileSender.h"
 #include "connection/TerminalSession.h"
 #include "device/WendrakeTypes.h"
@@ -24,8 +24,8 @@ public:
     void Error(const QString& text, const QString& detail = QString()) const;
     // The file errors of capture, save and send.
     void FileError(const QString& text) const;
-    // The connect error, with the notice source's detail on why no adapter could be opened.
-    void ConnectFailed(TerminalSession::ConnectResult result, AdapterNoticeSource& notices,
+    // The connect error, with the detail on why no adapter could be opened.
+    void ConnectFailed(TerminalSession::ConnectResult result, const AccessExplanation& access,
                        WendrakeStatus status) const;
 
     bool AskToConnect() const;

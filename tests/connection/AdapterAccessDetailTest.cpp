@@ -213,7 +213,8 @@ TEST_F(AdapterNodes, ConnectWithNoAdapterListedExplainsTheNodeNotAllowed) {
     QTemporaryDir settings;
     CWendrake wendrake(platform);
     PlatformNoticeSource notices(platform);
-    CWendrakeTerminalDlg window(wendrake, notices, prompts, settings.path());
+    AccessExplanation access(platform);
+    CWendrakeTerminalDlg window(wendrake, notices, access, prompts, settings.path());
     {
         UnprivilegedFileAccess user;
         ASSERT_TRUE(user.active());

@@ -41,7 +41,6 @@ protected:
     CountingPlatform platform;
     AdapterFirmware& adapter = platform.AddAdapter("WD000001");
     CWendrake wendrake{platform};
-    std::vector<std::uint8_t> buffer;
     std::vector<QByteArray> batches;
     std::function<void(const QByteArray&)> onBatch;
     ReceiveThread thread{[this](const QByteArray& bytes, qint64) {
@@ -50,13 +49,10 @@ protected:
             onBatch(bytes);
     }};
 
-    void SetUp() override {
-        ASSERT_EQ(wendrake.Connect(0), WendrakeOk);
-        buffer.resize(wendrake.GetReceiveBufferSize());
-    }
+    void SetUp() override { ASSERT_EQ(wendrake.Connect(0), WendrakeOk); }
 
     void start() {
-        thread.start(wendrake, buffer.data(), std::uint32_t(buffer.size()));
+        ASSERT_TRUE(thread.start(wendrake, wendrake.GetReceiveBufferSize()));
         ASSERT_TRUE(platform.WaitForPendingReads(1, Generous));
     }
 
@@ -101,6 +97,12 @@ TEST_F(ReceiveThreadTest, HandsEveryReadOverInOrder) {
     EXPECT_EQ(platform.DroppedInputReports(0), 0u);
 }
 
+TEST_F(ReceiveThreadTest, NoBufferNoThread) {
+    // A zero size (an adapter without input reports) starts nothing: connect reports no buffer.
+    EXPECT_FALSE(thread.start(wendrake, 0));
+    EXPECT_FALSE(thread.isRunning());
+}
+
 TEST_F(ReceiveThreadTest, StopWakesABlockedReadAndNothingFollows) {
     start();
     adapter.InjectUartInput("before");
@@ -108,13 +110,16 @@ TEST_F(ReceiveThreadTest, StopWakesABlockedReadAndNothingFollows) {
     ASSERT_TRUE(platform.WaitForPendingReads(1, Generous));
 
     auto stopped = std::async(std::launch::async, [this] { thread.stop(); });
-    ASSERT_EQ(stopped.wait_for(100ms), std::future_status::ready);
+    ASSERT_EQ(stopped.wait_for(Generous), std::future_status::ready);
     stopped.get();
     EXPECT_FALSE(thread.isRunning());
 
+    // Joined: no read can start, and a hand-over posted before the stop would come now.
+    const long readsAtStop = platform.reads;
     const std::size_t count = batches.size();
     adapter.InjectUartInput("after");
-    QTest::qWait(100);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(platform.reads, readsAtStop);
     EXPECT_EQ(batches.size(), count);
     EXPECT_EQ(received(), "before");
 }
@@ -184,7 +189,8 @@ TEST_F(ReceiveThreadTest, AStopFromInsideTheHandlerHandsOverTheRestAndNothingFol
     adapter.InjectUartInput("first");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !atStop.isEmpty(); }, 5000));
     EXPECT_EQ(atStop, "firstsecond") << "the reads before the stop are in place when it returns";
-    QTest::qWait(50);
+    EXPECT_FALSE(thread.isRunning());
+    QCoreApplication::processEvents();
     EXPECT_EQ(received(), "firstsecond") << "nothing after the stop";
 }
 
@@ -220,7 +226,7 @@ TEST_F(ReceiveThreadTest, AFloodWaitsForTheWindowWithinTheBoundAndLosesNothing) 
         thread.setQueueLimit(c.limit);
         start();
         // At most one read beyond the bound is queued.
-        const qint64 bound = c.limit - 1 + qint64(buffer.size());
+        const qint64 bound = c.limit - 1 + qint64(thread.bufferSize());
         qint64 mostQueued = 0;
         onBatch = [&](const QByteArray&) {
             mostQueued = std::max(mostQueued, thread.queuedBytes());
@@ -232,8 +238,8 @@ TEST_F(ReceiveThreadTest, AFloodWaitsForTheWindowWithinTheBoundAndLosesNothing) 
         const qint64 queued = thread.queuedBytes();
         EXPECT_GE(queued, std::min(c.limit, Total));
         EXPECT_LE(queued, bound);
-        // The reader really stopped: the adapter keeps the rest until there is room.
-        std::this_thread::sleep_for(30ms);
+        // The reader really stopped: no read is under way, the adapter keeps the rest.
+        EXPECT_EQ(platform.PendingReads(), 0u);
         EXPECT_LE(produced - queued, inFlight);
         EXPECT_EQ(thread.queuedBytes(), queued);
 

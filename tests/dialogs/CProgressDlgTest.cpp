@@ -128,7 +128,10 @@ TEST(CProgressDlgTest, CancelEscapeAndCloseBoxEndWithoutNotice) {
         // The title keeps its last value after the window closed.
         EXPECT_EQ(dialog.windowTitle(), QStringLiteral("File Transfer - 40%"));
         counter = 100;
-        QTest::qWait(50);
+        // A tick still running would come before this later timer.
+        bool sentinel = false;
+        QTimer::singleShot(3 * CProgressDlg::TickMs, &dialog, [&] { sentinel = true; });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return sentinel; }, 5000));
         EXPECT_TRUE(prompts.Prompts.empty());
     }
 }

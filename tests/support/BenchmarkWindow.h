@@ -1,5 +1,6 @@
 #pragma once
 
+#include "connection/AccessExplanation.h"
 #include "connection/PlatformNoticeSource.h"
 #include "device/CWendrake.h"
 #include "emulator/EmulatedHidPlatform.h"
@@ -31,8 +32,8 @@ public:
     }
 
     explicit BenchmarkWindow(HidPlatform& platform)
-        : wendrake(platform), notices(platform),
-          window(wendrake, notices, prompts, settings.path()) {
+        : wendrake(platform), notices(platform), access(platform),
+          window(wendrake, notices, access, prompts, settings.path()) {
         window.resize(1000, 800);
         window.show();
     }
@@ -58,5 +59,6 @@ public:
     RecordingPrompts prompts;
     CWendrake wendrake;
     PlatformNoticeSource notices;
+    AccessExplanation access;
     CWendrakeTerminalDlg window;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "connection/AccessExplanation.h"
 #include "connection/PlatformNoticeSource.h"
 #include "emulator/EmulatedHidPlatform.h"
 #include "receiveview/ReceiveView.h"
@@ -33,7 +34,8 @@ public:
     void TearDown() override { window.reset(); }
 
     std::unique_ptr<CWendrakeTerminalDlg> makeWindow(const QString& settingsFolder) {
-        return std::make_unique<CWendrakeTerminalDlg>(wendrake, notices, prompts, settingsFolder);
+        return std::make_unique<CWendrakeTerminalDlg>(wendrake, notices, access, prompts,
+                                                      settingsFolder);
     }
     // One window at a time: a window open before is closed first.
     void openWindow() {
@@ -89,5 +91,6 @@ public:
     // What the window gets of the platform.
     CWendrake wendrake{platform};
     PlatformNoticeSource notices{platform};
+    AccessExplanation access{platform};
     std::unique_ptr<CWendrakeTerminalDlg> window;
 };

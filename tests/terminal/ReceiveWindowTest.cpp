@@ -170,7 +170,9 @@ TEST_F(ReceiveWindowTest, NothingArrivesAfterTheDisconnect) {
     ASSERT_TRUE(waitForAscii("in time"));
     toggleConnection();
     adapter.InjectUartInput("too late");
-    QTest::qWait(100);
+    // The reader is joined; a hand-over posted before the stop would come now.
+    EXPECT_FALSE(window->Session().Receiver().isRunning());
+    QCoreApplication::processEvents();
     EXPECT_EQ(window->AsciiText(), "in time");
     EXPECT_EQ(view()->text(), "in time");
 }
@@ -211,14 +213,15 @@ TEST_F(ReceiveWindowTest, ThePinPollEndsTheConnectionWhileTheCaptureErrorIsOpen)
         ASSERT_TRUE(QTest::qWaitFor([&] { return platform.QueuedInputReports(0) == 0; }, 5000));
         ASSERT_TRUE(platform.WaitForPendingReads(1, 5s));
         platform.Unplug(adapter);
-        window->OnTimer(CWendrakeTerminalDlg::PinPollTimerId);
+        window->Session().PollPins();
         EXPECT_FALSE(window->Adapter().IsConnected());
         atDisconnect = window->AsciiText();
     };
     adapter.InjectUartInput("first");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts.whileMessageOpen; }, 5000));
     EXPECT_EQ(atDisconnect, "firstsecond");
-    QTest::qWait(100);
+    EXPECT_FALSE(window->Session().Receiver().isRunning());
+    QCoreApplication::processEvents();
     EXPECT_EQ(window->AsciiText(), "firstsecond") << "nothing reaches the window after the stop";
     EXPECT_EQ(view()->text(), "firstsecond");
     EXPECT_FALSE(button(Id::Capture)->isChecked());

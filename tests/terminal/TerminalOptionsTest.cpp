@@ -275,7 +275,7 @@ TEST_F(TerminalOptionsTest, AutomaticReconnectWhenTheLostAdapterReturns) {
             choose(Menu::AutoReconnect);
         connect();
         platform.Unplug(adapter);
-        window->OnTimer(CWendrakeTerminalDlg::PinPollTimerId);
+        window->Session().PollPins();
         ASSERT_FALSE(window->Adapter().IsConnected());
         EXPECT_EQ(status(), c.waiting);
 

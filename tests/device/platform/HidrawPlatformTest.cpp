@@ -1,4 +1,5 @@
 #include "device/platform/HidrawPlatform.h"
+#include "tests/support/BlockedThread.h"
 
 #include <QTemporaryDir>
 
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
@@ -209,16 +211,18 @@ protected:
     TransferOutcome read(Bytes& buffer, std::size_t& bytes, std::uint32_t timeoutMs) {
         return m_platform.readReports(m_handle, buffer.data(), buffer.size(), timeoutMs, bytes);
     }
-    // A read without time-out on another thread, given a moment to block (the outcome is the
-    // same if it hasn't yet); yields its outcome and byte count.
+    // A read without time-out on another thread, returned once it blocks; yields its outcome
+    // and byte count.
     std::future<std::pair<TransferOutcome, std::size_t>> startBlockedRead() {
-        auto pending = std::async(std::launch::async, [this] {
+        auto reader = std::make_shared<BlockedThread>();
+        auto pending = std::async(std::launch::async, [this, reader] {
+            reader->markSelf();
             Bytes buffer(L);
             std::size_t bytes = 99;
             const auto outcome = read(buffer, bytes, HidInfiniteTimeout);
             return std::make_pair(outcome, bytes);
         });
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_TRUE(reader->waitUntilAsleep(std::chrono::seconds(5))) << "the read never blocked";
         return pending;
     }
 
@@ -469,11 +473,13 @@ TEST_F(HidrawBlockedWrite, WriteThatCannotGoOutTimesOut) {
 
 TEST_F(HidrawBlockedWrite, CancelWakesABlockedWrite) {
     fillUp();
-    auto pending = std::async(std::launch::async, [this] {
+    BlockedThread writer;
+    auto pending = std::async(std::launch::async, [this, &writer] {
+        writer.markSelf();
         const Bytes out = report(0xC0, L);
         return m_platform.writeReport(m_handle, out.data(), out.size(), HidInfiniteTimeout);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(writer.waitUntilAsleep(std::chrono::seconds(5))) << "the write never blocked";
     m_platform.cancel(m_handle, TransferKind::Write);
     ASSERT_EQ(pending.wait_for(Bound), std::future_status::ready);
     EXPECT_EQ(pending.get(), TransferOutcome::Completed);

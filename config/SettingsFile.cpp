@@ -48,6 +48,23 @@ template <typename T> void appendField(QByteArray& out, T value) {
     out.append(bytes, sizeof(T));
 }
 
+// The file's fields in their order, one table for the reader, the writer and the merge: the
+// adapter's settings, then the two send options that older files end before. Each visit says
+// whether to go on.
+template <typename Settings, typename Visit> bool adapterFields(Settings& s, Visit visit) {
+    return visit(s.Uart.BaudRate) && visit(s.Uart.DataBits) && visit(s.Uart.FlowControl) &&
+           visit(s.Uart.Parity) && visit(s.Uart.StopBits) && visit(s.Pins.Gpio0Mode) &&
+           visit(s.Pins.Gpio1Mode) && visit(s.Pins.FourthPinMode) && visit(s.Pins.TxMode) &&
+           visit(s.ToggleResetOnConnect);
+}
+
+template <typename Settings, typename Visit> bool sendOptionFields(Settings& s, Visit visit) {
+    return visit(s.ClearSentTransferData) && visit(s.AutoSendTransferText);
+}
+
+constexpr qsizetype SendOptionBytes = sizeof(TerminalSettings::ClearSentTransferData) +
+                                      sizeof(TerminalSettings::AutoSendTransferText);
+
 void applyRangeChecks(TerminalSettings& settings) {
     UartConfig& uart = settings.Uart;
     PinConfig& pins = settings.Pins;
@@ -84,13 +101,13 @@ QString SettingsFile::Directory() const {
     return Place().Directory;
 }
 
-void SettingsFile::LoadSettings(TerminalSettings& settings, const MenuCheck& setMenuCheck) {
+void SettingsFile::LoadSettings(TerminalSettings& settings) {
     const SettingsPlace place = Place();
     EnterSettingsPlace(place);
     const std::optional<QByteArray> bytes = SettingsFolder::ReadRegularFile(
         SettingsFolder::FilePath(place, QString::fromLatin1(FileName)), FullSize);
     if (bytes)
-        SerializeSettings(settings, *bytes, setMenuCheck);
+        SerializeSettings(settings, *bytes);
     m_known = SerializeSettings(settings);
 }
 
@@ -113,70 +130,55 @@ bool SettingsFile::SaveSettings(const TerminalSettings& settings) {
     return true;
 }
 
-void SettingsFile::SerializeSettings(TerminalSettings& settings, const QByteArray& bytes,
-                                     const MenuCheck& setMenuCheck) {
-    UartConfig& uart = settings.Uart;
-    PinConfig& pins = settings.Pins;
+void SettingsFile::SerializeSettings(TerminalSettings& settings, const QByteArray& bytes) {
     FieldReader reader(bytes);
+    const auto read = [&reader](auto& field) { return reader.read(field); };
     // Each field lands in the record as soon as it is read, so a short file keeps a prefix.
-    reader.read(uart.BaudRate) && reader.read(uart.DataBits) && reader.read(uart.FlowControl) &&
-        reader.read(uart.Parity) && reader.read(uart.StopBits) && reader.read(pins.Gpio0Mode) &&
-        reader.read(pins.Gpio1Mode) && reader.read(pins.FourthPinMode) &&
-        reader.read(pins.TxMode) && reader.read(settings.ToggleResetOnConnect);
+    adapterFields(settings, read);
     if (!reader.ok())
         return;
 
     applyRangeChecks(settings);
 
-    // Older files end here: the send options take their defaults, menu marks already match them.
+    // Older files end here: the send options take their defaults.
     if (reader.remaining() == 0) {
         settings.ClearSentTransferData = 1;
         settings.AutoSendTransferText = 0;
         return;
     }
-    if (reader.remaining() < 8)
+    if (reader.remaining() < SendOptionBytes)
         return;
-
-    reader.read(settings.ClearSentTransferData);
-    reader.read(settings.AutoSendTransferText);
-    if (setMenuCheck) {
-        setMenuCheck(TerminalMenuItem::ClearSentTransferData, settings.ClearSentTransferData != 0);
-        setMenuCheck(TerminalMenuItem::AutoSendTransferText, settings.AutoSendTransferText != 0);
-    }
+    sendOptionFields(settings, read);
 }
 
 QByteArray SettingsFile::SerializeSettings(const TerminalSettings& settings) {
-    const UartConfig& uart = settings.Uart;
-    const PinConfig& pins = settings.Pins;
     QByteArray out;
     out.reserve(FullSize);
-    appendField(out, uart.BaudRate);
-    appendField(out, uart.DataBits);
-    appendField(out, uart.FlowControl);
-    appendField(out, uart.Parity);
-    appendField(out, uart.StopBits);
-    appendField(out, pins.Gpio0Mode);
-    appendField(out, pins.Gpio1Mode);
-    appendField(out, pins.FourthPinMode);
-    appendField(out, pins.TxMode);
-    appendField(out, settings.ToggleResetOnConnect);
-    appendField(out, settings.ClearSentTransferData);
-    appendField(out, settings.AutoSendTransferText);
+    const auto append = [&out](const auto& field) {
+        appendField(out, field);
+        return true;
+    };
+    adapterFields(settings, append);
+    sendOptionFields(settings, append);
     return out;
 }
 
 QByteArray SettingsFile::MergeSettings(const QByteArray& mine, const QByteArray& known,
                                        const QByteArray& onDisk) {
-    // Offset and size of each field of the file, in file order.
-    static constexpr std::pair<int, int> fields[] = {{0, 4},  {4, 1},  {5, 1},  {6, 1},
-                                                     {7, 1},  {8, 1},  {9, 1},  {10, 1},
-                                                     {11, 1}, {12, 4}, {16, 4}, {20, 4}};
     QByteArray out = mine;
-    for (const auto& [offset, size] : fields) {
+    qsizetype offset = 0;
+    // Field by field, at the offsets and sizes of the one field table.
+    const auto merge = [&](const auto& field) {
+        const qsizetype size = sizeof(field);
         const bool changedHere = mine.mid(offset, size) != known.mid(offset, size);
         if (!changedHere && onDisk.size() >= offset + size)
             out.replace(offset, size, onDisk.constData() + offset, size);
-    }
+        offset += size;
+        return true;
+    };
+    const TerminalSettings layout;
+    adapterFields(layout, merge);
+    sendOptionFields(layout, merge);
     return out;
 }
 

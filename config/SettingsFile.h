@@ -2,7 +2,6 @@
 
 #include "config/SettingsFolder.h"
 #include "config/TerminalSettings.h"
-#include "resources/TerminalMenuItems.h"
 
 #include <QByteArray>
 #include <QString>
@@ -20,9 +19,6 @@ public:
     static constexpr const char* FileName = "WendrakeTerminal.dat";
     static constexpr int FullSize = 24;
 
-    // Sets the check mark of a send option's menu item.
-    using MenuCheck = std::function<void(int itemId, bool checked)>;
-
     // directory given: always that folder, entered at each load and save (a test's or a
     // caller's fixed place). Empty: the place rule on the executable's folder.
     explicit SettingsFile(QString directory = QString());
@@ -37,16 +33,15 @@ public:
     SettingsPlace Place() const;
 
     // Silent on every failure, as the record keeps what it holds. Only a regular file is read.
-    void LoadSettings(TerminalSettings& settings, const MenuCheck& setMenuCheck);
+    void LoadSettings(TerminalSettings& settings);
     // Writes all 24 bytes, unchecked, through SettingsFolder::WriteWholeFile. Only the fields
     // this record changed since this object last loaded or saved it are taken from the record;
     // the others keep what the file holds now, so two windows do not undo each other. Before
     // any load every field is written. False when nothing was stored.
     bool SaveSettings(const TerminalSettings& settings);
 
-    // The field-by-field reader, with range checks and check marks; pure, for tests.
-    static void SerializeSettings(TerminalSettings& settings, const QByteArray& bytes,
-                                  const MenuCheck& setMenuCheck);
+    // The field-by-field reader, with range checks; pure, for tests.
+    static void SerializeSettings(TerminalSettings& settings, const QByteArray& bytes);
     // The 24 bytes a save writes.
     static QByteArray SerializeSettings(const TerminalSettings& settings);
 

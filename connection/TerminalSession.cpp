@@ -33,8 +33,8 @@ TerminalSession::~TerminalSession() {
 // Settings
 // =============================================================================================
 
-void TerminalSession::LoadSettings(const SettingsFile::MenuCheck& setMenuCheck) {
-    m_settingsFile.LoadSettings(m_settings, setMenuCheck);
+void TerminalSession::LoadSettings() {
+    m_settingsFile.LoadSettings(m_settings);
 }
 
 void TerminalSession::SaveSettings() {

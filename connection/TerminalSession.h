@@ -60,7 +60,7 @@ public:
     // ---- Settings record and file ----
     TerminalSettings& Settings() { return m_settings; }
     SettingsFile& SettingsStore() { return m_settingsFile; }
-    void LoadSettings(const SettingsFile::MenuCheck& setMenuCheck);
+    void LoadSettings();
     void SaveSettings();
     // The options file beside the settings file (same folder, whichever place that is).
     TerminalOptions& Options() { return m_options; }

@@ -3,11 +3,11 @@
 #include "connection/ConnectionStatusText.h"
 #include "connection/ReceiveDataFile.h"
 #include "dialogs/DialogBuilder.h"
-#include "receiveview/ReceiveFindBar.h"
 #include "receiveview/ReceiveView.h"
 #include "resources/AppIcon.h"
 #include "resources/TerminalDialogTemplate.h"
 #include "resources/TerminalMenu.h"
+#include "terminal/AdapterChooser.h"
 #include "terminal/BusyCursor.h"
 #include "terminal/HelpOpener.h"
 #include "terminal/PinPanel.h"
@@ -20,10 +20,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPainter>
 #include <QRadioButton>
 #include <QResizeEvent>
-#include <QStyle>
 
 // ---- Construction, initialisation, destruction ----
 
@@ -38,22 +36,17 @@ CWendrakeTerminalDlg::CWendrakeTerminalDlg(CWendrake& adapter, AdapterNoticeSour
     builder.build(this, m_menuBar);
 
     m_transferBox = qobject_cast<TransferBox*>(Control(TerminalControl::TransferBox));
-    m_receiveView = qobject_cast<ReceiveView*>(Control(TerminalControl::ReceiveView));
-    if (m_receiveView) {
-        m_receiveView->setSource(&m_session.Received());
-        m_receiveView->setAccessibleName(QStringLiteral("Receive Data"));
-    }
     if (m_transferBox)
         m_transferBox->setAccessibleName(QStringLiteral("Transfer Data"));
-    m_adapterList = qobject_cast<QComboBox*>(Control(TerminalControl::AdapterList));
+    m_adapters = std::make_unique<AdapterChooser>(
+        qobject_cast<QComboBox*>(Control(TerminalControl::AdapterList)), m_session);
     m_pinPanel = std::make_unique<PinPanel>(this);
 
+    m_receive = std::make_unique<ReceivePanel>(
+        qobject_cast<ReceiveView*>(Control(TerminalControl::ReceiveView)), m_session.Received(),
+        this);
     connectCommands();
     connectSession();
-    if (m_receiveView) {
-        m_findBar = new ReceiveFindBar(m_receiveView, this);
-        placeFindBar();
-    }
 
     OnInitDialog();
 }
@@ -140,12 +133,9 @@ void CWendrakeTerminalDlg::connectSession() {
     connect(&m_session, &TerminalSession::connectionChanged, this,
             &CWendrakeTerminalDlg::showConnectionState);
     connect(&m_session, &TerminalSession::receiveBlanked, this,
-            &CWendrakeTerminalDlg::BlankReceiveView);
-    connect(&m_session, &TerminalSession::receivedAppended, this, [this] {
-        // The view follows the end; the focus stays where it is.
-        if (m_receiveView)
-            m_receiveView->contentAppended();
-    });
+            [this](bool blank) { m_receive->setBlank(blank); });
+    connect(&m_session, &TerminalSession::receivedAppended, this,
+            [this] { m_receive->appended(); });
     connect(&m_session, &TerminalSession::captureWriteFailed, this, [this] {
         // The capture ends before the box opens: later reads arrive while it is up.
         ToggleCapture();
@@ -166,23 +156,20 @@ bool CWendrakeTerminalDlg::OnInitDialog() {
     setWindowIcon(m_appIcon);
 
     // 3. Settings, with the check marks of the two send options.
-    m_session.LoadSettings([this](int itemId, bool checked) { SetMenuMark(itemId, checked); });
+    m_session.LoadSettings();
+    SetMenuMark(TerminalMenuItem::ClearSentTransferData, Settings().ClearSentTransferData != 0);
+    SetMenuMark(TerminalMenuItem::AutoSendTransferText, Settings().AutoSendTransferText != 0);
     // The options kept beside the settings file.
     m_session.LoadOptions();
-    m_options.Apply(m_receiveView);
+    m_options.Apply(m_receive->view());
 
     // 4. No buffers yet (the session starts without them).
 
     // 5. The fixed-pitch font of the transfer box and the receive view.
-    TerminalFont = DialogBuilder::fontFor(QStringLiteral("Courier"), 8);
-    TerminalFont.setWeight(QFont::Normal);
-    TerminalFont.setItalic(false);
-    TerminalFont.setUnderline(false);
-    TerminalFont.setStrikeOut(false);
+    TerminalFont = TerminalWindowLayout::TerminalFont();
     if (m_transferBox)
         m_transferBox->setFont(TerminalFont);
-    if (m_receiveView)
-        m_receiveView->setFont(TerminalFont);
+    m_receive->setFont(TerminalFont);
 
     // 6. Adapter arrival and removal notices.
     RegisterAdapterNotification();
@@ -236,27 +223,21 @@ void CWendrakeTerminalDlg::resizeEvent(QResizeEvent* event) {
 
 // The receive view, the status line and Clear Receive Data follow the outer window edge.
 void CWendrakeTerminalDlg::OnSize() {
-    if (!m_receiveView)
+    // Resizes may come while the template is built, before the panel is there.
+    if (!m_receive || !m_receive->view())
         return;
     TerminalWindowLayout::FollowOuterEdge(
-        this, m_receiveView, Control(TerminalControl::StatusLine),
+        this, m_receive->view(), Control(TerminalControl::StatusLine),
         qobject_cast<QAbstractButton*>(Control(TerminalControl::ClearReceiveData)));
-    placeFindBar();
+    m_receive->placeFindBar();
     update();
 }
 
-// A minimised window shows the application icon centred.
 void CWendrakeTerminalDlg::paintEvent(QPaintEvent* event) {
-    if (!isMinimized()) {
+    if (isMinimized())
+        TerminalWindowLayout::PaintMinimised(this, m_appIcon);
+    else
         QDialog::paintEvent(event);
-        return;
-    }
-    QPainter painter(this);
-    painter.fillRect(rect(), palette().window());
-    const int size = style()->pixelMetric(QStyle::PM_LargeIconSize, nullptr, this);
-    const int x = (width() - size + 1) / 2;
-    const int y = (height() - size + 1) / 2;
-    m_appIcon.paint(&painter, QRect(x, y, size, size));
 }
 
 // ---- Controls, bound members ----
@@ -312,8 +293,7 @@ void CWendrakeTerminalDlg::UpdateData(bool saveAndValidate) {
 // ---- Adapter list and device notices ----
 
 void CWendrakeTerminalDlg::RefreshDeviceList() {
-    DialogBuilder::fillList(m_adapterList, m_session.AdapterSerials(), 0);
-    m_listBuiltWhileConnected = m_session.IsConnected();
+    m_adapters->refresh();
 }
 
 bool CWendrakeTerminalDlg::OnDeviceChange(std::uint32_t event, const DeviceNotice& notice) {
@@ -351,23 +331,15 @@ void CWendrakeTerminalDlg::ToggleConnection() {
     if (m_session.IsConnected()) {
         m_session.Disconnect();
     } else {
-        const int selected = m_adapterList->count() == 0 ? -1 : m_adapterList->currentIndex();
-        int adapterIndex = selected;
-        if (m_listBuiltWhileConnected && selected >= 0) {
-            // The adapter opened is the one whose serial was picked.
-            QStringList listed;
-            for (int i = 0; i < m_adapterList->count(); ++i)
-                listed << m_adapterList->itemText(i);
-            adapterIndex = m_session.CurrentAdapterIndex(listed, selected);
-        }
-        const TerminalSession::ConnectResult result = m_session.Connect(adapterIndex);
+        const AdapterChooser::Choice choice = m_adapters->choice();
+        const TerminalSession::ConnectResult result = m_session.Connect(choice.adapterIndex);
         if (result != TerminalSession::ConnectResult::Connected) {
             m_prompts.ConnectFailed(result, m_access, m_session.LastConnectStatus());
             m_session.Disconnect();
-            if (adapterIndex != selected)
+            if (choice.adapterIndex != choice.entry)
                 RefreshDeviceList(); // the picked adapter is gone: show what is there now
         } else {
-            m_session.SetConnectedSerial(m_adapterList->itemText(selected));
+            m_session.SetConnectedSerial(m_adapters->serialOf(choice.entry));
         }
     }
     UpdateData(false);
@@ -375,7 +347,7 @@ void CWendrakeTerminalDlg::ToggleConnection() {
 
 // The controls of the two connection states; the session has started or stopped everything.
 void CWendrakeTerminalDlg::showConnectionState(bool connected) {
-    m_adapterList->setEnabled(!connected);
+    m_adapters->setEnabled(!connected);
     SetMenuMark(TerminalMenuItem::Connect, connected);
     if (auto* button = qobject_cast<QAbstractButton*>(Control(TerminalControl::Connect)))
         button->setText(connected ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
@@ -403,11 +375,9 @@ void CWendrakeTerminalDlg::reconnectIfBack() {
     const QString serial = m_session.ReconnectSerial();
     if (serial.isEmpty() || m_session.IsConnected())
         return;
-    const int index = m_adapterList->findText(serial, Qt::MatchExactly);
-    if (index < 0)
+    if (!m_adapters->select(serial))
         return;
     m_session.StopWaitingForReconnect();
-    m_adapterList->setCurrentIndex(index);
     ToggleConnection();
     if (!m_session.IsConnected() && m_session.Options().AutoReconnect) {
         // Not this time (the error was shown): wait for its next arrival.
@@ -438,26 +408,14 @@ void CWendrakeTerminalDlg::OnHelp() {
 
 // ---- Receive view and capture ----
 
-void CWendrakeTerminalDlg::BlankReceiveView(bool blank) {
-    if (m_receiveView)
-        m_receiveView->setBlank(blank);
-}
-
 void CWendrakeTerminalDlg::OnDataFormat() {
-    if (!m_receiveView)
-        return;
-    m_receiveView->setFocus(Qt::OtherFocusReason);
-    m_receiveView->setFormat(IsAsciiFormat() ? ReceiveView::Format::Ascii
-                                             : ReceiveView::Format::Hex);
-    m_receiveView->setCaretPosition(FormatSwitchCaret);
+    m_receive->showFormat(IsAsciiFormat(), FormatSwitchCaret);
 }
 
 void CWendrakeTerminalDlg::OnClear() {
-    if (m_findBar)
-        m_findBar->cancel();
+    m_receive->endFind();
     m_session.ClearReceived();
-    if (m_receiveView)
-        m_receiveView->contentReset();
+    m_receive->reset();
 }
 
 void CWendrakeTerminalDlg::OnBrowseReceiveFile() {
@@ -513,25 +471,4 @@ void CWendrakeTerminalDlg::SaveTextToFile(const QString& defaultFileName,
                                           const ReceivedText::Snapshot& text) {
     if (const std::optional<QString> path = m_prompts.SaveFileName(defaultFileName))
         m_prompts.SaveFailed(TerminalSession::SaveText(*path, text), *path);
-}
-
-// ---- Find and options ----
-
-void CWendrakeTerminalDlg::OnFind() {
-    if (m_findBar)
-        m_findBar->open();
-}
-
-void CWendrakeTerminalDlg::OnFindNext() {
-    if (m_findBar)
-        m_findBar->findNext();
-}
-
-void CWendrakeTerminalDlg::OnFindPrevious() {
-    if (m_findBar)
-        m_findBar->findPrevious();
-}
-
-void CWendrakeTerminalDlg::placeFindBar() {
-    TerminalWindowLayout::PlaceFindBar(m_findBar, m_receiveView);
 }

@@ -13,6 +13,7 @@
 #include "terminal/CommandWindow.h"
 #include "terminal/OptionCommands.h"
 #include "terminal/PinCommands.h"
+#include "terminal/ReceivePanel.h"
 #include "terminal/SendCommands.h"
 #include "terminal/TerminalPrompts.h"
 
@@ -32,6 +33,8 @@ class ReceiveFindBar;
 class ReceiveView;
 class TransferBox;
 class PinPanel;
+class AdapterChooser;
+class ReceivePanel;
 
 // The program's main window: the widgets, the adapter list and its notices, the status line and
 // pin lists. The connection itself (sequences, threads, files) is the TerminalSession's; the
@@ -56,7 +59,7 @@ public:
     CWendrakeTerminalDlg& operator=(const CWendrakeTerminalDlg&) = delete;
 
     TerminalSession& Session() { return m_session; }
-    ReceiveFindBar* FindBar() const { return m_findBar; }
+    ReceiveFindBar* FindBar() const { return m_receive->findBar(); }
     // The adapter that was lost and is waited for (automatic reconnect); empty when none.
     QString ReconnectSerial() const { return m_session.ReconnectSerial(); }
     CWendrake& Adapter() { return m_adapter; }
@@ -138,14 +141,14 @@ public slots:
     void OnPinTest() { m_pins.PinTest(); }
 
     // ---- Find, view and send options ----
-    void OnFind();
-    void OnFindNext();
-    void OnFindPrevious();
+    void OnFind() { m_receive->find(); }
+    void OnFindNext() { m_receive->findNext(); }
+    void OnFindPrevious() { m_receive->findPrevious(); }
     void OnFollowNewData() { toggleOption(&TerminalOptions::FollowNewData); }
     void OnHoldWhileReading() { toggleOption(&TerminalOptions::HoldWhileReading); }
     void OnShowTimestamps() { toggleOption(&TerminalOptions::ShowTimestamps); }
     void OnHexDumpLayout() { toggleOption(&TerminalOptions::HexDumpLayout); }
-    void OnLineEnding(LineEnding ending) { m_options.SetLineEnding(ending, m_receiveView); }
+    void OnLineEnding(LineEnding ending) { m_options.SetLineEnding(ending, m_receive->view()); }
     void OnAutoReconnect() { toggleOption(&TerminalOptions::AutoReconnect); }
 
 public:
@@ -166,15 +169,15 @@ private:
     void installCustomWidgets(DialogBuilder& builder);
     void connectCommands();
     void connectSession();
-    void toggleOption(bool TerminalOptions::*option) { m_options.Toggle(option, m_receiveView); }
-    void placeFindBar();
+    void toggleOption(bool TerminalOptions::*option) {
+        m_options.Toggle(option, m_receive->view());
+    }
     // The pin poll found the adapter gone: disconnect, and wait for it when asked to.
     void onAdapterLost();
     void reconnectIfBack();
     void showConnectionState(bool connected);
 
     // ---- Receive view, capture and saving ----
-    void BlankReceiveView(bool blank);
     void SaveTextToFile(const QString& defaultFileName, const ReceivedText::Snapshot& text);
 
     AdapterNoticeSource& m_notices;
@@ -185,17 +188,13 @@ private:
     SendCommands m_send{*this, m_session, m_prompts};
     PinCommands m_pins{*this, m_session, m_prompts};
     OptionCommands m_options{*this, m_session};
-    ReceiveFindBar* m_findBar = nullptr;
-    // The list was rebuilt while connected: the connected adapter is missing from it, so its
-    // indexes no longer match the enumeration once that adapter is free again.
-    bool m_listBuiltWhileConnected = false;
     QIcon m_appIcon;
     QMenuBar* m_menuBar = nullptr;
 
     // Controls.
     TransferBox* m_transferBox = nullptr;
-    ReceiveView* m_receiveView = nullptr;
-    QComboBox* m_adapterList = nullptr;
+    std::unique_ptr<ReceivePanel> m_receive;
+    std::unique_ptr<AdapterChooser> m_adapters;
     std::unique_ptr<PinPanel> m_pinPanel;
 
     // Bound members.

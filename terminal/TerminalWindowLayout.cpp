@@ -3,6 +3,10 @@
 #include "dialogs/DialogBuilder.h"
 
 #include <QAbstractButton>
+#include <QFont>
+#include <QIcon>
+#include <QPainter>
+#include <QStyle>
 #include <QWidget>
 
 #include <algorithm>
@@ -46,4 +50,22 @@ void TerminalWindowLayout::PlaceFindBar(QWidget* findBar, const QWidget* view) {
     const int width = std::min(size.width(), rect.width());
     findBar->setGeometry(rect.right() - width - 16, rect.top() + 1, width, size.height());
     findBar->raise();
+}
+
+void TerminalWindowLayout::PaintMinimised(QWidget* window, const QIcon& icon) {
+    QPainter painter(window);
+    painter.fillRect(window->rect(), window->palette().window());
+    const int size = window->style()->pixelMetric(QStyle::PM_LargeIconSize, nullptr, window);
+    const int x = (window->width() - size + 1) / 2;
+    const int y = (window->height() - size + 1) / 2;
+    icon.paint(&painter, QRect(x, y, size, size));
+}
+
+QFont TerminalWindowLayout::TerminalFont() {
+    QFont font = DialogBuilder::fontFor(QStringLiteral("Courier"), 8);
+    font.setWeight(QFont::Normal);
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+    return font;
 }

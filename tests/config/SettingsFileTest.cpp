@@ -26,8 +26,6 @@ void PrintTo(const TerminalSettings& s, std::ostream* os) {
 
 namespace {
 
-using MenuCalls = std::vector<std::pair<int, bool>>;
-
 // The file's fields in file order, written out by hand so the reader is checked against the
 // layout rather than against our own writer.
 struct FileFields {
@@ -69,12 +67,9 @@ QByteArray bytesOf(std::initializer_list<int> values) {
     return out;
 }
 
-// Loads through the pure reader, recording every check mark set.
-MenuCalls readInto(TerminalSettings& settings, const QByteArray& bytes) {
-    MenuCalls calls;
-    SettingsFile::SerializeSettings(settings, bytes,
-                                    [&](int id, bool checked) { calls.emplace_back(id, checked); });
-    return calls;
+// Loads through the pure reader.
+void readInto(TerminalSettings& settings, const QByteArray& bytes) {
+    SettingsFile::SerializeSettings(settings, bytes);
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes) {
@@ -234,17 +229,17 @@ TEST(SettingsFileRead, RangeChecksOfACompleteFile) {
 }
 
 TEST(SettingsFileRead, CheckMarksFollowTheSendOptionsOfAFullFile) {
+    // The window sets the two marks from these values once the record is loaded.
     struct Case {
         std::int32_t clear;
         std::int32_t autoSend;
-        MenuCalls calls;
     };
     const std::vector<Case> cases = {
-        {1, 0, {{32781, true}, {32782, false}}},
-        {0, 1, {{32781, false}, {32782, true}}},
-        {0, 0, {{32781, false}, {32782, false}}},
+        {1, 0},
+        {0, 1},
+        {0, 0},
         // Any nonzero value counts as on and is kept as stored.
-        {-5, 0x100, {{32781, true}, {32782, true}}},
+        {-5, 0x100},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "clear " << c.clear << " auto " << c.autoSend);
@@ -252,7 +247,7 @@ TEST(SettingsFileRead, CheckMarksFollowTheSendOptionsOfAFullFile) {
         f.ClearSent = c.clear;
         f.AutoSend = c.autoSend;
         TerminalSettings loaded;
-        EXPECT_EQ(readInto(loaded, fileBytes(f)), c.calls);
+        readInto(loaded, fileBytes(f));
         EXPECT_EQ(loaded.ClearSentTransferData, c.clear);
         EXPECT_EQ(loaded.AutoSendTransferText, c.autoSend);
     }
@@ -262,7 +257,7 @@ TEST(SettingsFileRead, NoCheckMarkCallbackIsAllowed) {
     TerminalSettings loaded;
     FileFields f;
     f.AutoSend = 1;
-    SettingsFile::SerializeSettings(loaded, fileBytes(f), SettingsFile::MenuCheck());
+    SettingsFile::SerializeSettings(loaded, fileBytes(f));
     EXPECT_EQ(loaded.AutoSendTransferText, 1);
 }
 
@@ -287,7 +282,6 @@ QByteArray longSource() {
 struct SizeCase {
     int size;
     TerminalSettings expected;
-    MenuCalls calls;
 };
 
 std::vector<SizeCase> sizeCases() {
@@ -308,13 +302,18 @@ std::vector<SizeCase> sizeCases() {
     TerminalSettings full = checked;
     full.ClearSentTransferData = 0;
     full.AutoSendTransferText = 1;
-    const MenuCalls fullCalls = {{32781, false}, {32782, true}};
 
     return {
-        {0, TerminalSettings{}, {}}, {1, TerminalSettings{}, {}}, {3, TerminalSettings{}, {}},
-        {10, tenBytes, {}},          {15, fifteenBytes, {}},      {16, checked, {}},
-        {17, checked, {}},           {23, checked, {}},           {24, full, fullCalls},
-        {30, full, fullCalls},
+        {0, TerminalSettings{}},
+        {1, TerminalSettings{}},
+        {3, TerminalSettings{}},
+        {10, tenBytes},
+        {15, fifteenBytes},
+        {16, checked},
+        {17, checked},
+        {23, checked},
+        {24, full},
+        {30, full},
     };
 }
 
@@ -323,7 +322,7 @@ TEST(SettingsFileRead, FileLengthDecidesWhatIsTakenAndChecked) {
     for (const SizeCase& c : sizeCases()) {
         SCOPED_TRACE(testing::Message() << c.size << " bytes");
         TerminalSettings loaded;
-        EXPECT_EQ(readInto(loaded, source.left(c.size)), c.calls);
+        readInto(loaded, source.left(c.size));
         EXPECT_EQ(loaded, c.expected);
     }
 }
@@ -340,7 +339,7 @@ TEST(SettingsFileRead, SixteenByteFileResetsSendOptionsLongerShortFilesKeepThem)
         TerminalSettings loaded;
         loaded.ClearSentTransferData = 0;
         loaded.AutoSendTransferText = 1;
-        EXPECT_TRUE(readInto(loaded, fileBytes(FileFields{}).left(c.size)).empty());
+        readInto(loaded, fileBytes(FileFields{}).left(c.size));
         EXPECT_EQ(loaded.ClearSentTransferData, c.clear);
         EXPECT_EQ(loaded.AutoSendTransferText, c.autoSend);
     }
@@ -353,9 +352,7 @@ TEST_F(SettingsFileTest, LoadingRealFilesOfEveryLength) {
         SCOPED_TRACE(testing::Message() << c.size << " bytes");
         ASSERT_TRUE(writeFile(settingsPath(), source.left(c.size)));
         TerminalSettings loaded;
-        MenuCalls calls;
-        file.LoadSettings(loaded, [&](int id, bool on) { calls.emplace_back(id, on); });
-        EXPECT_EQ(calls, c.calls);
+        file.LoadSettings(loaded);
         EXPECT_EQ(loaded, c.expected);
     }
 }
@@ -364,19 +361,15 @@ TEST_F(SettingsFileTest, MissingFileKeepsTheRecordAndTheMarks) {
     TerminalSettings loaded;
     loaded.Uart.BaudRate = 4800;
     const TerminalSettings before = loaded;
-    MenuCalls calls;
-    SettingsFile(m_dir.path()).LoadSettings(loaded, [&](int id, bool on) {
-        calls.emplace_back(id, on);
-    });
+    SettingsFile(m_dir.path()).LoadSettings(loaded);
     EXPECT_EQ(loaded, before);
-    EXPECT_TRUE(calls.empty());
     EXPECT_FALSE(QFile::exists(settingsPath()));
 }
 
 TEST_F(SettingsFileTest, SettingsFileThatIsADirectoryLoadsNothing) {
     ASSERT_TRUE(QDir(m_dir.path()).mkdir(SettingsFile::FileName));
     TerminalSettings loaded;
-    SettingsFile(m_dir.path()).LoadSettings(loaded, {});
+    SettingsFile(m_dir.path()).LoadSettings(loaded);
     EXPECT_EQ(loaded, TerminalSettings{});
 }
 
@@ -392,10 +385,8 @@ TEST_F(SettingsFileTest, SaveThenLoadRoundTrip) {
     EXPECT_EQ(readFile(settingsPath()), SettingsFile::SerializeSettings(saved));
 
     TerminalSettings loaded;
-    MenuCalls calls;
-    file.LoadSettings(loaded, [&](int id, bool on) { calls.emplace_back(id, on); });
+    file.LoadSettings(loaded);
     EXPECT_EQ(loaded, saved);
-    EXPECT_EQ(calls, (MenuCalls{{32781, false}, {32782, true}}));
 }
 
 TEST_F(SettingsFileTest, SaveReplacesLongerAndShorterFilesWithTwentyFourBytes) {
@@ -414,7 +405,7 @@ TEST_F(SettingsFileTest, SixteenByteFileIsSavedBackWhole) {
     SettingsFile file(m_dir.path());
     TerminalSettings loaded;
     loaded.ClearSentTransferData = 0;
-    file.LoadSettings(loaded, {});
+    file.LoadSettings(loaded);
     file.SaveSettings(loaded);
     EXPECT_EQ(readFile(settingsPath()), fileBytes(FileFields{}));
 }
@@ -489,13 +480,13 @@ TEST_F(SettingsFileTest, LoadAndSaveEnterTheSettingsDirectory) {
         {"load without file",
          [&] {
              TerminalSettings s;
-             file.LoadSettings(s, {});
+             file.LoadSettings(s);
          }},
         {"save", [&] { file.SaveSettings(TerminalSettings{}); }},
         {"load with file",
          [&] {
              TerminalSettings s;
-             file.LoadSettings(s, {});
+             file.LoadSettings(s);
          }},
     };
     for (const auto& [name, step] : steps) {
@@ -518,8 +509,8 @@ TEST_F(SettingsFileTest, TwoWindowsKeepEachOthersChanges) {
     SettingsFile fileB(m_dir.path());
     TerminalSettings a;
     TerminalSettings b;
-    fileA.LoadSettings(a, {});
-    fileB.LoadSettings(b, {});
+    fileA.LoadSettings(a);
+    fileB.LoadSettings(b);
 
     struct Step {
         const char* name;
@@ -559,7 +550,7 @@ TEST_F(SettingsFileTest, TwoWindowsKeepEachOthersChanges) {
     }
     // What a third window starts with.
     TerminalSettings fresh;
-    SettingsFile(m_dir.path()).LoadSettings(fresh, {});
+    SettingsFile(m_dir.path()).LoadSettings(fresh);
     EXPECT_EQ(fresh.Uart.BaudRate, 300u);
     EXPECT_EQ(fresh.AutoSendTransferText, 1);
     EXPECT_EQ(fresh.ClearSentTransferData, 0);

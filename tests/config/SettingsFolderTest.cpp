@@ -58,7 +58,7 @@ public:
 
     void load() {
         if (m_kind == Kind::Settings)
-            m_settings.LoadSettings(m_record, {});
+            m_settings.LoadSettings(m_record);
         else
             m_optionRecord = m_options.Load();
     }

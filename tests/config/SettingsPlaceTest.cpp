@@ -138,7 +138,7 @@ protected:
         EXPECT_TRUE(QDir::setCurrent(startDir()));
         UnprivilegedFileAccess user;
         EXPECT_TRUE(user.active());
-        SettingsFile(exeDir(), userDir()).LoadSettings(loaded, {});
+        SettingsFile(exeDir(), userDir()).LoadSettings(loaded);
         return loaded;
     }
 

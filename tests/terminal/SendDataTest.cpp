@@ -68,7 +68,7 @@ protected:
         QFile file(QDir(dir.path()).filePath(SettingsFile::FileName));
         EXPECT_TRUE(file.open(QIODevice::ReadOnly));
         TerminalSettings settings;
-        SettingsFile::SerializeSettings(settings, file.readAll(), [](int, bool) {});
+        SettingsFile::SerializeSettings(settings, file.readAll());
         return settings;
     }
 

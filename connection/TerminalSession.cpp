@@ -1,21 +1,10 @@
 #include "connection/TerminalSession.h"
 
 #include "connection/HexTextParser.h"
-#include "device/WendrakeProtocol.h"
 
 #include <QDateTime>
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
-
-namespace {
-
-void pause(int milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
-} // namespace
 
 TerminalSession::TerminalSession(CWendrake& adapter, SettingsFolder settings, QObject* parent)
     : QObject(parent), m_adapter(adapter), m_settingsFile(settings),
@@ -96,34 +85,15 @@ TerminalSession::ConnectResult TerminalSession::Connect(int adapterIndex) {
 TerminalSession::ConnectResult TerminalSession::connectSteps(int adapterIndex) {
     if (adapterIndex < 0)
         return ConnectResult::NoDeviceSelected;
-    m_lastConnectStatus = m_adapter.Connect(unsigned(adapterIndex));
+    m_lastConnectStatus = m_connection.Open(unsigned(adapterIndex));
     if (m_lastConnectStatus != WendrakeOk)
         return ConnectResult::ConnectFailed;
 
-    // The adapter's own configuration comes back at disconnect. Flow control goes off before
-    // the UART starts, so a peer that holds CTS cannot stall it.
-    m_savedUartConfigValid = m_adapter.GetUartConfig(&m_savedUartConfig) == WendrakeOk;
-    if (m_savedUartConfigValid && m_savedUartConfig.FlowControl == FlowControlRtsCts) {
-        UartConfig withoutFlowControl = m_savedUartConfig;
-        withoutFlowControl.FlowControl = FlowControlNone;
-        m_adapter.SetUartConfig(&withoutFlowControl);
-    }
-
-    if (m_adapter.EnableUart() != WendrakeOk)
+    if (m_connection.StartUart(m_settings.ToggleResetOnConnect != 0, [this](bool blank) {
+            emit receiveBlanked(blank);
+        }) != AdapterConnection::UartResult::Started)
         return ConnectResult::UartNotEnabled;
-    pause(ConnectPauseMs);
-
-    if (m_settings.ToggleResetOnConnect != 0) {
-        // Pulse Q3 Reset low; what the target sent while in reset is dropped.
-        m_adapter.SetPinLatch(WendrakeProtocol::Q3ResetLowLatch, PinLatchBit::Q3Reset);
-        pause(ConnectPauseMs);
-        m_adapter.FlushReceiveReports();
-        emit receiveBlanked(true);
-        m_adapter.SetPinLatch(PinLatchBit::Q3Reset, PinLatchBit::Q3Reset);
-        emit receiveBlanked(false);
-    }
-
-    if (!m_receiveThread.start(m_adapter, m_adapter.GetReceiveBufferSize()))
+    if (!m_connection.StartReceiving())
         return ConnectResult::NoBuffer;
     StartPinPoll();
 
@@ -134,17 +104,16 @@ TerminalSession::ConnectResult TerminalSession::connectSteps(int adapterIndex) {
 }
 
 void TerminalSession::Disconnect() {
-    // The thread reads the buffer and the adapter: it stops before either goes.
-    m_receiveThread.stop();
+    m_connection.StopReceiving();
     StopPinPoll();
     releaseBuffers();
-    restoreAndCloseAdapter();
+    m_connection.RestoreAndClose();
     emit connectionChanged(false);
 }
 
 void TerminalSession::StopReceiving() {
     // Nothing may append to the capture file or the texts after this.
-    m_receiveThread.stop();
+    m_connection.StopReceiving();
     if (m_captureFile.isOpen())
         m_captureFile.close();
 }
@@ -152,23 +121,12 @@ void TerminalSession::StopReceiving() {
 void TerminalSession::Close() {
     StopPinPoll();
     releaseBuffers();
-    restoreAndCloseAdapter();
+    m_connection.RestoreAndClose();
 }
 
 void TerminalSession::releaseBuffers() {
     // A file send still running is stopped and waited for; that releases its block.
     m_fileSender.Stop();
-}
-
-// UART off, the adapter's own configuration back, handshake and close; statuses are not tested.
-void TerminalSession::restoreAndCloseAdapter() {
-    if (!m_adapter.IsConnected())
-        return;
-    m_adapter.DisableUart();
-    if (m_savedUartConfigValid)
-        m_adapter.SetUartConfig(&m_savedUartConfig);
-    m_adapter.Disconnect();
-    m_savedUartConfigValid = false;
 }
 
 void TerminalSession::PollPins() {

@@ -4,9 +4,9 @@
 #include "config/SettingsFile.h"
 #include "config/TerminalOptions.h"
 #include "config/TerminalSettings.h"
+#include "connection/AdapterConnection.h"
 #include "connection/FileSender.h"
 #include "connection/ReceiveDataFile.h"
-#include "connection/ReceiveThread.h"
 #include "connection/ReceivedText.h"
 #include "device/CWendrake.h"
 #include "device/WendrakeTypes.h"
@@ -30,7 +30,7 @@ class TerminalSession : public QObject {
 public:
     static constexpr int PinPollPeriodMs = 200;
     // Settling time after enabling the UART, and the length of the Q3 Reset pulse.
-    static constexpr int ConnectPauseMs = 50;
+    static constexpr int ConnectPauseMs = AdapterConnection::ConnectPauseMs;
     // Bound on the wait for each report of a typed send, so a stalled adapter cannot hold the
     // window; running into it fails the send like any other write failure.
     static constexpr std::uint32_t TypedSendReportTimeoutMs = 2000;
@@ -106,7 +106,7 @@ public:
     const ReceivedText& Received() const { return m_received; }
     ReceivedText& Received() { return m_received; }
     // The thread that reads the adapter's UART and hands the reads over (figures, tests).
-    const ReceiveThread& Receiver() const { return m_receiveThread; }
+    const ReceiveThread& Receiver() const { return m_connection.Receiver(); }
     // The capture keeps one form for its whole length: the bytes as they came, or hex groups.
     bool StartCapture(const QString& path, bool hex);
     void StopCapture();
@@ -157,7 +157,6 @@ signals:
 private:
     ConnectResult connectSteps(int adapterIndex);
     void releaseBuffers();
-    void restoreAndCloseAdapter();
 
     CWendrake& m_adapter;
     SettingsFile m_settingsFile;
@@ -168,11 +167,6 @@ private:
     QString m_connectedSerial;
     QString m_reconnectSerial;
 
-    // The adapter's own UART configuration as found at connect; written back only if it was
-    // read, so a failed read never pushes made-up values to the adapter.
-    UartConfig m_savedUartConfig;
-    bool m_savedUartConfigValid = false;
-
     QTimer m_pinPollTimer;
 
     // File send block, length and progress counter; stopped and released by the tear-down.
@@ -181,6 +175,8 @@ private:
     bool m_captureHex = false;
     // Everything received since the last Clear.
     ReceivedText m_received;
-    ReceiveThread m_receiveThread{
-        [this](const QByteArray& bytes, qint64 arrivalMs) { AppendReceived(bytes, arrivalMs); }};
+    // The handshakes, the adapter's own configuration, the receive thread with its buffer.
+    AdapterConnection m_connection{m_adapter, [this](const QByteArray& bytes, qint64 arrivalMs) {
+                                       AppendReceived(bytes, arrivalMs);
+                                   }};
 };

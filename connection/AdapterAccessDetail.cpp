@@ -15,21 +15,27 @@ bool has(const std::vector<HidAccessProblem>& problems, HidAccessProblem::Reason
 }
 
 QString problemLine(const HidAccessProblem& problem) {
-    const QString path = QString::fromStdString(problem.Path);
+    return QString::fromStdString(problem.Path) + QStringLiteral(": ") +
+           AdapterAccessDetail::ReasonText(problem) + QLatin1Char('.');
+}
+
+} // namespace
+
+QString AdapterAccessDetail::ReasonText(const HidAccessProblem& problem) {
     switch (problem.Why) {
     case HidAccessProblem::Reason::Permission:
-        return path + QStringLiteral(": you may not open this adapter (") +
-               errnoText(problem.Error) + QStringLiteral(").");
+        return QStringLiteral("you may not open this adapter (") + errnoText(problem.Error) +
+               QLatin1Char(')');
     case HidAccessProblem::Reason::InUse:
-        return path + QStringLiteral(": another program has this adapter open.");
+        return QStringLiteral("another program has this adapter open");
     case HidAccessProblem::Reason::Other:
         break;
     }
-    return path + QStringLiteral(": this adapter cannot be opened (") + errnoText(problem.Error) +
-           QStringLiteral(").");
+    return QStringLiteral("this adapter cannot be opened (") + errnoText(problem.Error) +
+           QLatin1Char(')');
 }
 
-QString statusLine(WendrakeStatus status) {
+QString AdapterAccessDetail::StatusText(WendrakeStatus status) {
     switch (status) {
     case WendrakeOpenFailed:
         return QStringLiteral("The adapter could not be opened.");
@@ -45,8 +51,6 @@ QString statusLine(WendrakeStatus status) {
     }
     return QStringLiteral("The connection failed with status %1.").arg(int(status));
 }
-
-} // namespace
 
 QStringList AdapterAccessDetail::RuleFolders() {
     return {QStringLiteral("/etc/udev/rules.d"), QStringLiteral("/run/udev/rules.d"),
@@ -108,7 +112,7 @@ AdapterAccessDetail::NoDeviceDetail(const std::optional<std::vector<HidAccessPro
 QString AdapterAccessDetail::ConnectFailedDetail(
     WendrakeStatus status, const std::optional<std::vector<HidAccessProblem>>& problems,
     const std::string& systemError, const QString& ruleFile) {
-    QString text = statusLine(status);
+    QString text = StatusText(status);
     if (status == WendrakeOpenFailed) {
         if (problems && !problems->empty())
             text += QStringLiteral("\n\n") + problemsText(*problems, ruleFile);

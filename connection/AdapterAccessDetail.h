@@ -16,6 +16,12 @@ class AdapterAccessDetail {
 public:
     static constexpr const char* RuleFileName = "70-wendrake-terminal.rules";
 
+    // Why one adapter cannot be opened, without its path: "another program has this adapter
+    // open".
+    static QString ReasonText(const HidAccessProblem& problem);
+    // What a failed connect handshake means: "The adapter refused the connection."
+    static QString StatusText(WendrakeStatus status);
+
     // Where udev looks for rules, in its own order of precedence.
     static QStringList RuleFolders();
     // The adapter's rule as installed, or empty when none of the folders has it.

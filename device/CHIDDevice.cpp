@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 namespace {
 
@@ -87,7 +88,12 @@ bool CHIDDevice::ForEachMatching(std::uint16_t vendorId, std::uint16_t productId
         const HidHandle handle = OpenIfMatching(path, vendorId, productId);
         if (handle == InvalidHidHandle)
             continue;
-        if (visit(handle, matches++))
+        bool keep = false;
+        if constexpr (std::is_invocable_v<Visit, HidHandle, unsigned, const std::string&>)
+            keep = visit(handle, matches++, path);
+        else
+            keep = visit(handle, matches++);
+        if (keep)
             return true;
         m_platform.close(handle);
     }
@@ -101,6 +107,23 @@ unsigned CHIDDevice::CountDevices(std::uint16_t vendorId, std::uint16_t productI
         return false;
     });
     return count;
+}
+
+std::vector<CHIDDevice::MatchingInterface> CHIDDevice::ListMatching(std::uint16_t vendorId,
+                                                                    std::uint16_t productId) {
+    std::vector<MatchingInterface> found;
+    ForEachMatching(vendorId, productId, [&](HidHandle handle, unsigned, const std::string& path) {
+        constexpr std::size_t serialUnits = SerialBufferBytes / sizeof(char16_t);
+        char16_t serial[serialUnits] = {};
+        MatchingInterface entry{path, std::nullopt};
+        if (m_platform.serialString(handle, serial, serialUnits)) {
+            serial[serialUnits - 1] = u'\0';
+            entry.Serial = std::u16string(serial);
+        }
+        found.push_back(std::move(entry));
+        return false;
+    });
+    return found;
 }
 
 HidStatus CHIDDevice::ReadSerialString(unsigned matchIndex, std::uint16_t vendorId,

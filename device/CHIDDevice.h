@@ -5,6 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 // Finds HID interfaces by vendor and product id, opens one exclusively and moves whole reports.
 // Devices are addressed by match index: the position among openable interfaces with matching ids.
@@ -23,6 +26,13 @@ public:
     unsigned CountDevices(std::uint16_t vendorId, std::uint16_t productId);
     HidStatus ReadSerialString(unsigned matchIndex, std::uint16_t vendorId, std::uint16_t productId,
                                std::uint8_t* buffer, std::size_t length);
+    // Path and serial of every interface with these ids that can be opened now, in match-index
+    // order (the walk CountDevices makes).
+    struct MatchingInterface {
+        std::string Path;
+        std::optional<std::u16string> Serial; // nullopt when the device would not tell
+    };
+    std::vector<MatchingInterface> ListMatching(std::uint16_t vendorId, std::uint16_t productId);
     HidStatus OpenDevice(unsigned matchIndex, std::uint16_t vendorId, std::uint16_t productId,
                          std::uint16_t requestedInputBuffers);
     HidStatus CloseDevice();
@@ -53,8 +63,8 @@ private:
     void ResetState();
     bool FindInterfacePath(unsigned index, std::string& path);
     // Opens the matching interfaces one at a time in enumeration order and hands each, with its
-    // match number, to visit: true keeps the handle and ends the walk (the result is then true),
-    // false has it closed.
+    // match number (and its path, if visit takes it), to visit: true keeps the handle and ends the
+    // walk (the result is then true), false has it closed.
     template <class Visit>
     bool ForEachMatching(std::uint16_t vendorId, std::uint16_t productId, Visit visit);
     HidHandle OpenIfMatching(const std::string& path, std::uint16_t vendorId,

@@ -3,6 +3,7 @@
 #include "device/WendrakeTypes.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <stdexcept>
 
@@ -48,7 +49,7 @@ HidHandle EmulatedDeviceTable::openExclusive(const std::string& path) {
         Device& device = *m_devices[id];
         if (device.path != path)
             continue;
-        if (device.heldElsewhere || device.open)
+        if (device.heldElsewhere || device.denied || device.open)
             return InvalidHidHandle;
         auto handle = std::make_shared<OpenHandle>(m_defaultInputBuffers);
         handle->value = m_nextHandle++;
@@ -282,6 +283,46 @@ bool EmulatedDeviceTable::IsOpen(DeviceId id) const {
 
 void EmulatedDeviceTable::HoldOpenElsewhere(DeviceId id, bool held) {
     changeDevice(id, [held](Device& device) { device.heldElsewhere = held; });
+}
+
+void EmulatedDeviceTable::DenyAccess(DeviceId id, bool denied) {
+    changeDevice(id, [denied](Device& device) { device.denied = denied; });
+}
+
+void EmulatedDeviceTable::SetAccessProblemsReported(bool reported) {
+    std::lock_guard lock(m_mutex);
+    m_accessProblemsReported = reported;
+}
+
+std::optional<std::vector<HidAccessProblem>>
+EmulatedDeviceTable::inaccessibleInterfaces(std::uint16_t vendorId, std::uint16_t productId) {
+    std::lock_guard lock(m_mutex);
+    if (!m_accessProblemsReported)
+        return std::nullopt;
+    std::vector<HidAccessProblem> problems;
+    for (DeviceId id : m_enumeration) {
+        const Device& device = *m_devices[id];
+        if (device.attributes.VendorId != vendorId || device.attributes.ProductId != productId)
+            continue;
+        // Denied comes first, as the open is refused before any lock is tried.
+        if (device.denied)
+            problems.push_back({device.path, HidAccessProblem::Reason::Permission, EACCES});
+        else if (device.heldElsewhere)
+            problems.push_back({device.path, HidAccessProblem::Reason::InUse, EWOULDBLOCK});
+    }
+    return problems;
+}
+
+std::optional<std::u16string> EmulatedDeviceTable::serialWithoutOpening(const std::string& path) {
+    std::lock_guard lock(m_mutex);
+    if (!m_accessProblemsReported)
+        return std::nullopt;
+    for (DeviceId id : m_enumeration) {
+        const Device& device = *m_devices[id];
+        if (device.path == path && device.hasSerial && !device.failSerial)
+            return device.serial;
+    }
+    return std::nullopt;
 }
 
 void EmulatedDeviceTable::RaiseNotice(const DeviceNotice& notice) {

@@ -44,6 +44,11 @@ public:
     OsVersion osVersion() override;
     bool startNotices(DeviceNoticeHandler handler) override;
     void stopNotices() override;
+    // nullopt (the platform cannot tell) until SetAccessProblemsReported(true); then the plugged
+    // devices with these ids that are held elsewhere (in use) or denied (no permission).
+    std::optional<std::vector<HidAccessProblem>>
+    inaccessibleInterfaces(std::uint16_t vendorId, std::uint16_t productId) override;
+    std::optional<std::u16string> serialWithoutOpening(const std::string& path) override;
 
     // ---- Devices ----
 
@@ -84,6 +89,15 @@ public:
     void HoldOpenElsewhere(const AdapterFirmware& adapter, bool held = true) {
         HoldOpenElsewhere(IdOf(adapter), held);
     }
+
+    // As if this user had no permission for the device: openExclusive fails while denied.
+    void DenyAccess(DeviceId id, bool denied = true);
+    void DenyAccess(const AdapterFirmware& adapter, bool denied = true) {
+        DenyAccess(IdOf(adapter), denied);
+    }
+    // Whether inaccessibleInterfaces tells which devices are held or denied (default false, so
+    // the window's texts stay those of a platform that cannot tell).
+    void SetAccessProblemsReported(bool reported);
 
     // Delivers a notice of the test's own to the notice handler (synchronously).
     void RaiseNotice(const DeviceNotice& notice);
@@ -134,6 +148,7 @@ protected:
         std::string noticeName;
         bool plugged = true;
         bool heldElsewhere = false;
+        bool denied = false;
         HidCaps caps;
         bool failCaps = false;
         bool failAttributes = false;
@@ -179,6 +194,7 @@ private:
 
     DeviceNoticeHandler m_noticeHandler;
     bool m_noticesAvailable = true;
+    bool m_accessProblemsReported = false;
 
     std::uint32_t m_defaultInputBuffers = DefaultInputBufferCount;
     bool m_inputBuffersSettable = false;

@@ -119,6 +119,12 @@ public:
         (void)productId;
         return std::nullopt;
     }
+    // The serial number of the interface at path, found without opening it (for one that
+    // cannot be opened); nullopt when the platform cannot tell.
+    virtual std::optional<std::u16string> serialWithoutOpening(const std::string& path) {
+        (void)path;
+        return std::nullopt;
+    }
     // The system's words for the last failure on the calling thread since the last successful
     // open ("HIDIOCSFEATURE /dev/hidraw3: Broken pipe"); empty when there is none to give.
     virtual std::string lastError() const { return {}; }

@@ -86,6 +86,17 @@ std::optional<std::string> HidrawNodes::readSmallFile(const std::string& path) {
     return text.str();
 }
 
+std::optional<std::string> HidrawNodes::uniqOf(const std::string& path) const {
+    const std::string prefix = m_devRoot + "/";
+    if (path.rfind(prefix, 0) != 0 || !hidrawNumber(path.substr(prefix.size())))
+        return std::nullopt;
+    const auto text = readSmallFile(m_sysfsRoot + "/class/hidraw/" + path.substr(prefix.size()) +
+                                    "/device/uevent");
+    if (!text)
+        return std::nullopt;
+    return HidrawUevent::parse(*text).Uniq;
+}
+
 std::vector<HidAccessProblem> HidrawNodes::inaccessible(std::uint16_t vendorId,
                                                         std::uint16_t productId) const {
     std::vector<HidAccessProblem> problems;

@@ -27,6 +27,9 @@ public:
     // The whole of a small sysfs file; nullopt (the failure reported) when it cannot be read.
     static std::optional<std::string> readSmallFile(const std::string& path);
 
+    // HID_UNIQ of the device behind the node at path ("/dev/hidrawN"), from sysfs, which anyone
+    // may read; nullopt when there is none.
+    std::optional<std::string> uniqOf(const std::string& path) const;
     // The nodes with these ids that this process cannot open or lock now, and why.
     std::vector<HidAccessProblem> inaccessible(std::uint16_t vendorId,
                                                std::uint16_t productId) const;

@@ -3,6 +3,7 @@
 #include "common/FileAccess.h"
 #include "device/platform/HidrawDevice.h"
 #include "device/platform/HidrawError.h"
+#include "device/platform/HidrawUevent.h"
 #include "device/platform/UdevNoticeWatcher.h"
 
 #include <fcntl.h>
@@ -160,6 +161,13 @@ OsVersion HidrawPlatform::osVersion() {
 std::optional<std::vector<HidAccessProblem>>
 HidrawPlatform::inaccessibleInterfaces(std::uint16_t vendorId, std::uint16_t productId) {
     return m_nodes.inaccessible(vendorId, productId);
+}
+
+std::optional<std::u16string> HidrawPlatform::serialWithoutOpening(const std::string& path) {
+    const auto uniq = m_nodes.uniqOf(path);
+    if (!uniq)
+        return std::nullopt;
+    return utf8ToUtf16(*uniq);
 }
 
 std::string HidrawPlatform::lastError() const {

@@ -48,6 +48,7 @@ public:
     OsVersion osVersion() override;
     std::optional<std::vector<HidAccessProblem>>
     inaccessibleInterfaces(std::uint16_t vendorId, std::uint16_t productId) override;
+    std::optional<std::u16string> serialWithoutOpening(const std::string& path) override;
     std::string lastError() const override;
     bool startNotices(DeviceNoticeHandler handler) override;
     void stopNotices() override;

@@ -72,4 +72,26 @@ TEST(HidrawNodes, InaccessibleAdaptersAndWhy) {
     holder.close(holding);
 }
 
+// The serial of a node that cannot be opened comes from sysfs: HID_UNIQ, UTF-8 made UTF-16.
+TEST(HidrawNodes, SerialWithoutOpeningTheNode) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const fs::path sys = fs::path(dir.path().toStdString()) / "sys";
+    const std::string dev = dir.path().toStdString() + "/dev";
+    const auto node = [&](unsigned number, const char* uevent) {
+        const fs::path device = sys / "class" / "hidraw" / ("hidraw" + std::to_string(number)) /
+                                "device";
+        fs::create_directories(device);
+        std::ofstream(device / "uevent") << uevent;
+    };
+    node(0, "HID_ID=0003:0000E7A2:00004D15\nHID_UNIQ=WDK-\xc3\xa9-7\n");
+    node(1, "HID_ID=0003:0000E7A2:00004D15\n");
+    HidrawPlatform platform(sys.string(), dev);
+    EXPECT_EQ(platform.serialWithoutOpening(dev + "/hidraw0"), std::u16string(u"WDK-\u00e9-7"));
+    EXPECT_EQ(platform.serialWithoutOpening(dev + "/hidraw1"), std::nullopt);
+    EXPECT_EQ(platform.serialWithoutOpening(dev + "/hidraw2"), std::nullopt);
+    EXPECT_EQ(platform.serialWithoutOpening("/elsewhere/hidraw0"), std::nullopt);
+    EXPECT_EQ(platform.serialWithoutOpening(dev + "/../dev/hidraw0"), std::nullopt);
+}
+
 } // namespace

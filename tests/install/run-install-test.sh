@@ -70,7 +70,8 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$d
 installed=1
 for f in /usr/bin/wendrake-terminal /usr/bin/wendrake-terminal-demo \
     /usr/lib/udev/rules.d/70-wendrake-terminal.rules /usr/share/wendrake-terminal/help/index.html \
-    /usr/share/man/man1/wendrake-terminal.1.gz /usr/share/icons/hicolor/scalable/apps/wendrake-terminal.svg; do
+    /usr/share/man/man1/wendrake-terminal.1.gz /usr/share/icons/hicolor/scalable/apps/wendrake-terminal.svg \
+    /usr/bin/wendrake /usr/share/man/man1/wendrake.1.gz /usr/share/bash-completion/completions/wendrake; do
     [ -f "$f" ] || fail "$f is not installed"
 done
 grep -q 'TAG+="uaccess"' /usr/lib/udev/rules.d/70-wendrake-terminal.rules || fail "rule without uaccess"
@@ -86,6 +87,9 @@ as_user() {
 }
 version="$(as_user /usr/bin/wendrake-terminal --version)"
 [ "$version" = "wendrake-terminal 1.5.1" ] || fail "--version said '$version'"
+# The command line runs without a display, bytes exact through a pipe.
+[ "$(printf 'ok\377' | as_user /usr/bin/wendrake --demo recv --count 3 | od -An -tx1 | tr -d ' ')" = 6f6bff ] ||
+    fail "wendrake --demo recv"
 
 cat >"$work/drive.sh" <<'DRIVE'
 cd "$HOME/start"

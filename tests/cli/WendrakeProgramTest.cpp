@@ -41,11 +41,11 @@ TEST(WendrakeProgramTest, RunsEachCommandOnTheDemoAdapterWithItsStatusAndOutput)
     const QByteArray binary("\x00\xff\r\n\x1b[0m\x80\x7f", 10);
     const Case cases[] = {
         {{"--demo", "recv", "--count", "10"}, binary, 0, binary, ""},
-        {{"--demo", "recv", "-n", "20", "-t", "0.5"},
+        {{"--demo", "recv", "-n", "20", "-t", "1.5"},
          binary,
          ExitStatus::TimedOut,
          binary,
-         "wendrake: 10 of 20 bytes received in 0.5 s\n"},
+         "wendrake: 10 of 20 bytes received in 1.5 s\n"},
         {{"--demo", "send"}, binary, 0, "", ""},
         {{"--demo", "config", "--baud", "57600", "--stop", "2"},
          "",

@@ -1,0 +1,341 @@
+#include "bridge/PtyFace.h"
+
+#include "bridge/AdapterPort.h"
+#include "bridge/Bridge.h"
+#include "bridge/BridgeLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSocketNotifier>
+
+// termios2 and BOTHER: any rate, which the glibc termios cannot read back.
+#include <asm/termbits.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+// Status bytes of a packet-mode read (the first byte; 0 means data follows).
+constexpr unsigned char PacketFlushRead = 0x01;
+constexpr unsigned char PacketFlushWrite = 0x02;
+constexpr unsigned char PacketNoStop = 0x10;
+constexpr unsigned char PacketDoStop = 0x20;
+constexpr unsigned char PacketIoctl = 0x40;
+constexpr char Xon = 0x11;
+constexpr char Xoff = 0x13;
+constexpr int ReadSize = 4096;
+// Reads per readable notice, so a flooding client leaves room for the other direction.
+constexpr int ReadsPerNotice = 16;
+
+QString systemError(const char* call, int error) {
+    return QStringLiteral("%1: %2").arg(QLatin1String(call),
+                                        QString::fromLocal8Bit(strerror(error)));
+}
+
+bool readTermios(int fd, termios2* t) {
+    return ::ioctl(fd, TCGETS2, t) == 0;
+}
+} // namespace
+
+PtyFace::PtyFace(Bridge& bridge, QObject* parent) : BridgeFace(parent), m_bridge(bridge) {
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(SettingsSettleMs);
+    connect(&m_settle, &QTimer::timeout, this, &PtyFace::readSettings);
+}
+
+PtyFace::~PtyFace() {
+    if (m_holding)
+        m_bridge.release(this);
+    m_readNotifier.reset();
+    m_writeNotifier.reset();
+    m_nodeNotifier.reset();
+    // Only our own link goes: a newer bridge may have put its link there since.
+    if (!m_linkPath.isEmpty() && QFile::symLinkTarget(m_linkPath) == m_nodePath)
+        QFile::remove(m_linkPath);
+    if (m_inotify >= 0)
+        ::close(m_inotify);
+    if (m_master >= 0)
+        ::close(m_master);
+}
+
+QString PtyFace::defaultLinkPath(const QString& serial) {
+    QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (base.isEmpty())
+        base = QDir::tempPath();
+    return base + QStringLiteral("/wendrake/tty-") + serial;
+}
+
+bool PtyFace::open(const QString& linkPath, QString* error) {
+    auto fail = [&](const QString& reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_master < 0)
+        return fail(systemError("posix_openpt", errno));
+    char name[128];
+    if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0 ||
+        ::ptsname_r(m_master, name, sizeof name) != 0)
+        return fail(systemError("unlockpt", errno));
+    m_nodePath = QString::fromLocal8Bit(name);
+    // The node carries everything the adapter receives: for this user only.
+    if (::chmod(name, 0600) != 0)
+        return fail(systemError("chmod", errno));
+    int on = 1;
+    if (::ioctl(m_master, TIOCPKT, &on) != 0)
+        return fail(systemError("TIOCPKT", errno));
+
+    // Raw, at the adapter's rate, so a client that sets nothing gets the bytes unchanged and
+    // stty shows the adapter's settings.
+    termios2 t{};
+    if (!readTermios(m_master, &t))
+        return fail(systemError("TCGETS2", errno));
+    const UartConfig line = m_bridge.port().line();
+    t.c_iflag = 0;
+    t.c_oflag = 0;
+    t.c_lflag = EXTPROC;
+    t.c_cflag &= ~(CBAUD | CIBAUD | CSTOPB | CRTSCTS);
+    t.c_cflag |=
+        BOTHER | CLOCAL | CREAD | (line.StopBits ? CSTOPB : 0) | (line.FlowControl ? CRTSCTS : 0);
+    t.c_ispeed = t.c_ospeed = line.BaudRate;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    if (::ioctl(m_master, TCSETS2, &t) != 0)
+        return fail(systemError("TCSETS2", errno));
+    // A pty that was never opened reports no hang-up; after one open and close it does, which
+    // is how the master tells whether a client has the node open.
+    const int probe = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (probe < 0)
+        return fail(systemError("open", errno));
+    ::close(probe);
+    // The status bytes of our own set-up are not the client's.
+    char discard[64];
+    while (::read(m_master, discard, sizeof discard) > 0) {
+    }
+
+    m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_inotify < 0 || ::inotify_add_watch(m_inotify, name, IN_OPEN | IN_CLOSE) < 0)
+        return fail(systemError("inotify", errno));
+
+    const QFileInfo link(linkPath);
+    if (!QDir().mkpath(link.absolutePath()))
+        return fail(QStringLiteral("cannot make the folder %1").arg(link.absolutePath()));
+    if (link.exists() || link.isSymLink()) {
+        if (!link.isSymLink())
+            return fail(QStringLiteral("%1 exists and is not a link").arg(linkPath));
+    }
+    // A new link beside the old one, then renamed over it: the path never dangles.
+    const QByteArray target = QFile::encodeName(linkPath);
+    const QByteArray temporary = target + ".new";
+    ::unlink(temporary.constData());
+    if (::symlink(name, temporary.constData()) != 0)
+        return fail(systemError("symlink", errno));
+    if (::rename(temporary.constData(), target.constData()) != 0) {
+        const int e = errno;
+        ::unlink(temporary.constData());
+        return fail(systemError("rename", e));
+    }
+    m_linkPath = linkPath;
+
+    m_readNotifier = std::make_unique<QSocketNotifier>(m_master, QSocketNotifier::Read);
+    m_readNotifier->setEnabled(false);
+    connect(m_readNotifier.get(), &QSocketNotifier::activated, this, &PtyFace::onMasterReadable);
+    m_writeNotifier = std::make_unique<QSocketNotifier>(m_master, QSocketNotifier::Write);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, &PtyFace::onMasterWritable);
+    m_nodeNotifier = std::make_unique<QSocketNotifier>(m_inotify, QSocketNotifier::Read);
+    connect(m_nodeNotifier.get(), &QSocketNotifier::activated, this, &PtyFace::onNodeEvent);
+    return true;
+}
+
+QString PtyFace::clientDescription() const {
+    return QStringLiteral("a program on %1").arg(m_linkPath);
+}
+
+void PtyFace::onNodeEvent() {
+    alignas(inotify_event) char events[1024];
+    while (::read(m_inotify, events, sizeof events) > 0) {
+    }
+    checkClient();
+}
+
+void PtyFace::checkClient() {
+    pollfd p{m_master, POLLIN, 0};
+    ::poll(&p, 1, 0);
+    const bool open = !(p.revents & POLLHUP);
+    if (open == m_clientOpen)
+        return;
+    if (!open) {
+        clientClosed();
+        return;
+    }
+    m_clientOpen = true;
+    m_holding = true; // deliver() may be called from inside claim()
+    if (!m_bridge.claim(this)) {
+        m_holding = false;
+        ++m_refusedOpens;
+        const QByteArray message = QStringLiteral("wendrake: the adapter is in use by %1\r\n")
+                                       .arg(m_bridge.holderDescription())
+                                       .toUtf8();
+        qCInfo(lcBridge).noquote() << "refused a program on" << m_linkPath << "- the adapter is"
+                                   << "in use by" << m_bridge.holderDescription();
+        writeToMaster(message.constData(), message.size());
+    } else {
+        readSettings();
+    }
+    updateReading();
+    emit clientChanged(true);
+}
+
+void PtyFace::clientClosed() {
+    if (m_holding) {
+        // What the client wrote before it closed still goes to the adapter.
+        char buffer[ReadSize];
+        for (;;) {
+            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            if (buffer[0] == 0 && n > 1)
+                m_bridge.fromClient(this, QByteArray(buffer + 1, n - 1));
+        }
+        m_bridge.release(this);
+    }
+    m_holding = false;
+    m_clientOpen = false;
+    m_stoppedByFarEnd = false;
+    m_sentXoff = false;
+    m_settle.stop();
+    m_writeNotifier->setEnabled(false);
+    // Bytes the client left unread (or the refusal) would greet the next client.
+    if (!m_bridge.keepUnread())
+        ::ioctl(m_master, TCFLSH, TCIOFLUSH);
+    char discard[64];
+    while (::read(m_master, discard, sizeof discard) > 0) {
+    }
+    updateReading();
+    emit clientChanged(false);
+}
+
+void PtyFace::updateReading() {
+    if (m_readNotifier)
+        m_readNotifier->setEnabled(m_clientOpen && m_holding && !m_readingPaused &&
+                                   !m_stoppedByFarEnd);
+}
+
+void PtyFace::setReadingPaused(bool paused) {
+    m_readingPaused = paused;
+    updateReading();
+}
+
+void PtyFace::onMasterReadable() {
+    char buffer[ReadSize];
+    for (int i = 0; i < ReadsPerNotice && m_readNotifier->isEnabled(); ++i) {
+        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EIO)
+                clientClosed();
+            return;
+        }
+        if (n == 0)
+            return;
+        const unsigned char status = static_cast<unsigned char>(buffer[0]);
+        if (status == 0) {
+            m_bridge.fromClient(this, QByteArray(buffer + 1, n - 1));
+            continue;
+        }
+        if (status & (PacketFlushRead | PacketFlushWrite))
+            m_bridge.purge(status & PacketFlushRead, status & PacketFlushWrite);
+        if (status & (PacketIoctl | PacketDoStop | PacketNoStop))
+            m_settle.start();
+    }
+}
+
+void PtyFace::readSettings() {
+    termios2 t{};
+    if (!readTermios(m_master, &t))
+        return;
+    if (!(t.c_lflag & EXTPROC)) {
+        // Some clients clear it with the rest of the local flags; without it no further
+        // settings change would be announced.
+        t.c_lflag |= EXTPROC;
+        ::ioctl(m_master, TCSETS2, &t);
+    }
+    m_ixon = t.c_iflag & IXON;
+    m_ixoff = t.c_iflag & IXOFF;
+    if (!m_ixon && m_stoppedByFarEnd) {
+        m_stoppedByFarEnd = false;
+        updateReading();
+    }
+    // Data bits and parity cannot pass a pty (the kernel keeps 8N1): the adapter keeps its own.
+    UartConfig line = m_bridge.port().line();
+    UartConfig wanted = line;
+    if (t.c_ospeed > 0) // rate 0 is a hang-up request, not a rate
+        wanted.BaudRate = t.c_ospeed;
+    wanted.StopBits = (t.c_cflag & CSTOPB) ? 1 : 0;
+    wanted.FlowControl = (t.c_cflag & CRTSCTS) ? 1 : 0;
+    if (!(wanted == line))
+        m_bridge.port().applyLine(wanted);
+}
+
+qint64 PtyFace::writeToMaster(const char* data, qint64 size) {
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(m_master, data + done, size - done);
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        // Full: the client is not reading. Wait for room.
+        m_writeNotifier->setEnabled(m_clientOpen);
+        if (m_ixoff && !m_sentXoff && m_holding) {
+            m_sentXoff = true;
+            m_bridge.port().writeBytes(QByteArray(1, Xoff));
+        }
+        break;
+    }
+    return done;
+}
+
+qint64 PtyFace::deliver(const char* data, qint64 size) {
+    if (!m_clientOpen || !m_holding)
+        return 0;
+    if (!m_ixon)
+        return writeToMaster(data, size);
+    // The far end's XON and XOFF start and stop what the client sends and are not passed on.
+    qint64 done = 0;
+    while (done < size) {
+        const char* start = data + done;
+        const char* end = data + size;
+        const char* flow = start;
+        while (flow < end && *flow != Xon && *flow != Xoff)
+            ++flow;
+        const qint64 plain = flow - start;
+        const qint64 written = plain ? writeToMaster(start, plain) : 0;
+        done += written;
+        if (written < plain || flow == end)
+            break;
+        m_stoppedByFarEnd = *flow == Xoff;
+        updateReading();
+        ++done;
+    }
+    return done;
+}
+
+void PtyFace::onMasterWritable() {
+    m_writeNotifier->setEnabled(false);
+    if (m_sentXoff && m_holding) {
+        m_sentXoff = false;
+        m_bridge.port().writeBytes(QByteArray(1, Xon));
+    }
+    emit readyForMore();
+}

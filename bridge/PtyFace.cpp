@@ -170,13 +170,16 @@ void PtyFace::onNodeEvent() {
 void PtyFace::checkClient() {
     pollfd p{m_master, POLLIN, 0};
     ::poll(&p, 1, 0);
-    const bool open = !(p.revents & POLLHUP);
-    if (open == m_clientOpen)
-        return;
-    if (!open) {
-        clientClosed();
+    const bool hungUp = p.revents & POLLHUP;
+    if (m_clientOpen) {
+        if (hungUp)
+            clientClosed();
         return;
     }
+    // A quick client (stty, echo > link) may have come and gone since the last look: what it
+    // left in the master still counts.
+    if (hungUp && !(p.revents & POLLIN))
+        return;
     m_clientOpen = true;
     m_holding = true; // deliver() may be called from inside claim()
     if (!m_bridge.claim(this)) {
@@ -188,23 +191,29 @@ void PtyFace::checkClient() {
         qCInfo(lcBridge).noquote() << "refused a program on" << m_linkPath << "- the adapter is"
                                    << "in use by" << m_bridge.holderDescription();
         writeToMaster(message.constData(), message.size());
-    } else {
+    } else if (!hungUp) {
         readSettings();
     }
-    updateReading();
     emit clientChanged(true);
+    if (hungUp)
+        clientClosed();
+    else
+        updateReading();
 }
 
 void PtyFace::clientClosed() {
     if (m_holding) {
-        // What the client wrote before it closed still goes to the adapter.
+        // What the client wrote and set before it closed still goes to the adapter.
         char buffer[ReadSize];
         for (;;) {
             const ssize_t n = ::read(m_master, buffer, sizeof buffer);
             if (n <= 0)
                 break;
-            if (buffer[0] == 0 && n > 1)
-                m_bridge.fromClient(this, QByteArray(buffer + 1, n - 1));
+            handlePacket(buffer, n);
+        }
+        if (m_settle.isActive()) {
+            m_settle.stop();
+            readSettings();
         }
         m_bridge.release(this);
     }
@@ -246,16 +255,26 @@ void PtyFace::onMasterReadable() {
         }
         if (n == 0)
             return;
-        const unsigned char status = static_cast<unsigned char>(buffer[0]);
-        if (status == 0) {
-            m_bridge.fromClient(this, QByteArray(buffer + 1, n - 1));
-            continue;
-        }
-        if (status & (PacketFlushRead | PacketFlushWrite))
-            m_bridge.purge(status & PacketFlushRead, status & PacketFlushWrite);
-        if (status & (PacketIoctl | PacketDoStop | PacketNoStop))
-            m_settle.start();
+        handlePacket(buffer, n);
     }
+}
+
+void PtyFace::handlePacket(const char* packet, qint64 size) {
+    const auto status = static_cast<unsigned char>(packet[0]);
+    if (status == 0) {
+        // The client set the line before it sent these: the adapter must have it first.
+        if (m_settle.isActive()) {
+            m_settle.stop();
+            readSettings();
+        }
+        if (size > 1)
+            m_bridge.fromClient(this, QByteArray(packet + 1, size - 1));
+        return;
+    }
+    if (status & (PacketFlushRead | PacketFlushWrite))
+        m_bridge.purge(status & PacketFlushRead, status & PacketFlushWrite);
+    if (status & (PacketIoctl | PacketDoStop | PacketNoStop))
+        m_settle.start();
 }
 
 void PtyFace::readSettings() {

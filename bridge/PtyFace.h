@@ -49,6 +49,7 @@ signals:
 
 private:
     void onMasterReadable();
+    void handlePacket(const char* packet, qint64 size);
     void onMasterWritable();
     void onNodeEvent();
     void checkClient();

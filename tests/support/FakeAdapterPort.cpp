@@ -19,6 +19,7 @@ void FakeAdapterPort::drainWrites() {
 
 bool FakeAdapterPort::writeBytes(const QByteArray& bytes) {
     written.append(bytes);
+    rateAtWrite.append(current.BaudRate);
     if (holdWrites)
         pending += bytes.size();
     if (loopback)

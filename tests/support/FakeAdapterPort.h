@@ -31,6 +31,8 @@ public:
     bool holdWrites = false;
 
     QByteArray written;
+    // The adapter's rate at each write, in order.
+    QList<std::uint32_t> rateAtWrite;
     QList<UartConfig> lines;
     QList<Purge> purges;
     QList<PinWrite> pinWrites;

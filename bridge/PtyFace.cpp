@@ -48,6 +48,9 @@ PtyFace::PtyFace(Bridge& bridge, QObject* parent) : BridgeFace(parent), m_bridge
     m_settle.setSingleShot(true);
     m_settle.setInterval(SettingsSettleMs);
     connect(&m_settle, &QTimer::timeout, this, &PtyFace::readSettings);
+    m_recheck.setSingleShot(true);
+    m_recheck.setInterval(RecheckMs);
+    connect(&m_recheck, &QTimer::timeout, this, &PtyFace::onRecheck);
 }
 
 PtyFace::~PtyFace() {
@@ -162,9 +165,25 @@ QString PtyFace::clientDescription() const {
 
 void PtyFace::onNodeEvent() {
     alignas(inotify_event) char events[1024];
-    while (::read(m_inotify, events, sizeof events) > 0) {
+    bool closed = false;
+    for (ssize_t n; (n = ::read(m_inotify, events, sizeof events)) > 0;) {
+        for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            closed |= (event->mask & IN_CLOSE) != 0;
+            at += sizeof(inotify_event) + event->len;
+        }
     }
     checkClient();
+    // The close is announced just before the node is released: look again shortly.
+    m_recheckTries = 0;
+    if (closed && m_clientOpen)
+        m_recheck.start();
+}
+
+void PtyFace::onRecheck() {
+    checkClient();
+    if (m_clientOpen && ++m_recheckTries < RecheckTries)
+        m_recheck.start();
 }
 
 void PtyFace::checkClient() {

@@ -24,6 +24,11 @@ public:
     // the last notice.
     static constexpr int SettingsSettleMs = 5;
 
+    // After a close notice the node may still count as open for a moment; it is looked at
+    // again this often, this many times, unless another process still has it open.
+    static constexpr int RecheckMs = 5;
+    static constexpr int RecheckTries = 40;
+
     explicit PtyFace(Bridge& bridge, QObject* parent = nullptr);
     ~PtyFace() override;
 
@@ -53,6 +58,7 @@ private:
     void onMasterWritable();
     void onNodeEvent();
     void checkClient();
+    void onRecheck();
     void clientClosed();
     void readSettings();
     void updateReading();
@@ -67,6 +73,8 @@ private:
     std::unique_ptr<QSocketNotifier> m_writeNotifier;
     std::unique_ptr<QSocketNotifier> m_nodeNotifier;
     QTimer m_settle;
+    QTimer m_recheck;
+    int m_recheckTries = 0;
     bool m_clientOpen = false;
     bool m_holding = false;
     bool m_readingPaused = false;

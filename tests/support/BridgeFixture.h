@@ -34,14 +34,11 @@ protected:
         return !QStandardPaths::findExecutable(program).isEmpty();
     }
 
-    std::unique_ptr<QProcess> start(const QString& program, const QStringList& args,
-                                    const QByteArray& input = {}) {
+    // Starts a client whose input stays open for the test to write to.
+    std::unique_ptr<QProcess> start(const QString& program, const QStringList& args) {
         auto process = std::make_unique<QProcess>();
         process->start(program, args);
         EXPECT_TRUE(process->waitForStarted(ClientBoundMs)) << program.toStdString();
-        if (!input.isEmpty())
-            process->write(input);
-        process->closeWriteChannel();
         return process;
     }
 
@@ -59,7 +56,10 @@ protected:
     }
 
     Client run(const QString& program, const QStringList& args, const QByteArray& input = {}) {
-        return finish(start(program, args, input));
+        auto process = start(program, args);
+        process->write(input);
+        process->closeWriteChannel();
+        return finish(std::move(process));
     }
 
     // Debian's python3 with its python3-serial, ahead of any other python3 on the path.

@@ -191,8 +191,19 @@ void PtyFace::checkClient() {
     ::poll(&p, 1, 0);
     const bool hungUp = p.revents & POLLHUP;
     if (m_clientOpen) {
-        if (hungUp)
+        if (hungUp) {
             clientClosed();
+        } else if (!m_holding) {
+            // Refused before, and the adapter may be free now: a new opener (or the refused
+            // one still holding the node) gets it.
+            m_holding = true;
+            if (m_bridge.claim(this)) {
+                readSettings();
+                updateReading();
+            } else {
+                m_holding = false;
+            }
+        }
         return;
     }
     // A quick client (stty, echo > link) may have come and gone since the last look: what it

@@ -36,7 +36,6 @@ public:
 signals:
     void bytesReceived();
     void bytesWritten();
-    // The adapter was unplugged or failed; no call succeeds until back.
+    // The adapter was unplugged or failed; the port is of no further use.
     void gone();
-    void back();
 };

@@ -42,11 +42,13 @@ protected:
 };
 
 const char* const PtyLoop = R"(
-import serial, sys, os
+import serial, sys, os, threading
 s = serial.Serial(sys.argv[1], 230400, timeout=20)
-data = os.urandom(64 << 10)
-s.write(data)
+data = os.urandom(1 << 20)
+w = threading.Thread(target=lambda: s.write(data)); w.start()
 back = s.read(len(data))
+w.join()
+s.reset_output_buffer()
 print('equal' if back == data else 'differs %d' % len(back))
 )";
 
@@ -65,6 +67,9 @@ TEST_F(BridgeRunnerTest, ClientsReachTheAdapterAndTheEndWritesItsSettingsBack) {
     ASSERT_EQ(pty.exitCode, 0) << pty.err.toStdString();
     EXPECT_EQ(pty.out, "equal\n");
     EXPECT_EQ(firmware.Uart().BaudRate, 230400u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return firmware.PurgeCodes().size() == 2; }, ClientBoundMs));
+    // pyserial's open resets its input (receive FIFO), then the reset of its output (transmit).
+    EXPECT_EQ(firmware.PurgeCodes(), (std::vector<std::uint8_t>{1, 0}));
 
     const Client net = python(NetworkSettings, {url()});
     ASSERT_EQ(net.exitCode, 0) << net.err.toStdString();

@@ -3,21 +3,9 @@
 #include "bridge/AdapterUartPort.h"
 #include "bridge/BridgeLog.h"
 #include "bridge/PtyFace.h"
+#include "connection/AdapterConnection.h"
+#include "connection/AdapterFinder.h"
 #include "device/CWendrake.h"
-
-#include <string>
-
-namespace {
-int findSerial(CWendrake& adapter, const QString& serial) {
-    const unsigned count = adapter.GetDeviceCount();
-    for (unsigned i = 0; i < count; ++i) {
-        std::string found;
-        if (adapter.GetSerialString(i, found) == HidOk && QString::fromLatin1(found) == serial)
-            return int(i);
-    }
-    return -1;
-}
-} // namespace
 
 BridgeRunner::BridgeRunner(CWendrake& adapter, Options options, QObject* parent)
     : QObject(parent), m_adapter(adapter), m_options(std::move(options)) {
@@ -45,19 +33,28 @@ bool BridgeRunner::open(QString* error) {
             *error = reason;
         return false;
     };
-    const int index = findSerial(m_adapter, m_options.serial);
-    if (index < 0)
-        return fail(QStringLiteral("adapter %1 is not attached").arg(m_options.serial));
-    if (m_adapter.Connect(unsigned(index)) != WendrakeOk)
+    const AdapterFinder::Choice choice = AdapterFinder(m_adapter).Choose(m_options.serial);
+    if (choice.What != AdapterFinder::Outcome::Found)
+        return fail(choice.Message);
+    // The bridge reads the adapter itself (its own reader thread, bounded), so the connection's
+    // receive thread is never started.
+    m_connection = std::make_unique<AdapterConnection>(m_adapter, [](const QByteArray&, qint64) {});
+    if (m_connection->Open(unsigned(choice.Adapter.Index)) != WendrakeOk)
         return fail(QStringLiteral("adapter %1 could not be opened").arg(m_options.serial));
-    UartConfig line;
-    if (m_adapter.GetUartConfig(&line) != WendrakeOk)
-        return fail(QStringLiteral("adapter %1: its UART settings could not be read")
-                        .arg(m_options.serial));
-    m_saved = line;
-    if (m_adapter.EnableUart() != WendrakeOk)
+    if (m_connection->StartUart(false) != AdapterConnection::UartResult::Started)
         return fail(
-            QStringLiteral("adapter %1: its UART could not be enabled").arg(m_options.serial));
+            QStringLiteral("adapter %1: the UART could not be started").arg(m_options.serial));
+    if (!m_connection->SavedUartConfig())
+        return fail(QStringLiteral("adapter %1: the UART settings could not be read")
+                        .arg(m_options.serial));
+    const UartConfig line = m_options.startSettings
+                                ? m_options.startSettings(*m_connection->SavedUartConfig())
+                                : *m_connection->SavedUartConfig();
+    // Written also when unchanged: the adapter's own settings, flow control included, as the
+    // window writes its settings once the UART runs.
+    if (m_adapter.SetUartConfig(&line) != WendrakeOk)
+        return fail(
+            QStringLiteral("adapter %1: the UART settings could not be set").arg(m_options.serial));
     m_port = std::make_unique<AdapterUartPort>(m_adapter, line);
     connect(m_port.get(), &AdapterPort::gone, this, &BridgeRunner::onGone, Qt::QueuedConnection);
     m_bridge = std::make_unique<Bridge>(*m_port);
@@ -86,13 +83,9 @@ void BridgeRunner::close() {
         m_port->stop();
     m_bridge.reset();
     m_port.reset();
-    if (m_adapter.IsConnected()) {
-        m_adapter.DisableUart();
-        if (m_saved && !m_options.keepSettings)
-            m_adapter.SetUartConfig(&*m_saved);
-        m_adapter.Disconnect();
-    }
-    m_saved.reset();
+    if (m_connection)
+        m_connection->Close(m_options.keepSettings);
+    m_connection.reset();
 }
 
 void BridgeRunner::onGone() {
@@ -109,7 +102,7 @@ void BridgeRunner::onGone() {
 }
 
 void BridgeRunner::lookForReturn() {
-    if (findSerial(m_adapter, m_options.serial) < 0)
+    if (AdapterFinder(m_adapter).Choose(m_options.serial).What != AdapterFinder::Outcome::Found)
         return;
     m_returnPoll.stop();
     QString error;

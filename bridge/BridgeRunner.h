@@ -9,15 +9,17 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
-#include <optional>
 
+class AdapterConnection;
 class AdapterUartPort;
 class CWendrake;
 class PtyFace;
 
-// One run of the bridge: opens the adapter of a serial, offers it through the pty and the
-// RFC 2217 faces, and ends with the adapter's UART settings written back as it found them.
+// One run of the bridge: opens the adapter of a serial with the window's connect sequence,
+// offers it through the pty and the RFC 2217 faces, and ends with the window's tear-down, the
+// adapter's UART settings written back as it found them.
 // When the adapter goes, the faces (and the link) go with it; they come back when the same
 // serial returns, unless the run is to end then.
 class BridgeRunner : public QObject {
@@ -33,6 +35,8 @@ public:
         bool once = false;         // end when the adapter goes
         bool keepSettings = false; // leave the adapter as the clients set it
         Rfc2217Face::PinMap pins;
+        // The settings to start with, from the ones the adapter has; none: the adapter's own.
+        std::function<UartConfig(const UartConfig& found)> startSettings;
     };
     // How often a gone adapter is looked for.
     static constexpr int ReturnPollMs = 250;
@@ -64,7 +68,7 @@ private:
 
     CWendrake& m_adapter;
     Options m_options;
-    std::optional<UartConfig> m_saved;
+    std::unique_ptr<AdapterConnection> m_connection;
     std::unique_ptr<AdapterUartPort> m_port;
     std::unique_ptr<Bridge> m_bridge;
     std::unique_ptr<PtyFace> m_pty;

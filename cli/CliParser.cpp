@@ -5,6 +5,7 @@
 #include "cli/UartSettingNames.h"
 
 #include <QHash>
+#include <QHostAddress>
 
 #ifndef WT_VERSION
 #error "WT_VERSION is set by the build from the project version"
@@ -24,19 +25,25 @@ constexpr Option Options[] = {
     {"help", 'h', false, "*"},
     {"version", 'V', false, "*"},
     {"demo", 0, false, "*"},
-    {"serial", 's', true, "config pins fifo send recv"},
+    {"serial", 's', true, "config pins fifo send recv bridge"},
     {"json", 'j', false, "list config pins fifo"},
-    {"keep", 0, false, "send recv"},
-    {"baud", 'b', true, "config send recv"},
-    {"parity", 'p', true, "config send recv"},
-    {"data", 'd', true, "config send recv"},
-    {"stop", 0, true, "config send recv"},
-    {"flow", 'f', true, "config send recv"},
+    {"keep", 0, false, "send recv bridge"},
+    {"baud", 'b', true, "config send recv bridge"},
+    {"parity", 'p', true, "config send recv bridge"},
+    {"data", 'd', true, "config send recv bridge"},
+    {"stop", 0, true, "config send recv bridge"},
+    {"flow", 'f', true, "config send recv bridge"},
     {"set", 0, true, "pins"},
     {"purge", 0, true, "fifo"},
     {"timeout", 't', true, "recv"},
     {"count", 'n', true, "recv"},
     {"output", 'o', true, "recv"},
+    {"link", 'l', true, "bridge"},
+    {"rfc2217", 0, true, "bridge"},
+    {"keep-unread", 0, false, "bridge"},
+    {"once", 0, false, "bridge"},
+    {"rts", 0, true, "bridge"},
+    {"dtr", 0, true, "bridge"},
 };
 
 const Option* findLong(const QString& name) {
@@ -138,6 +145,38 @@ QString takeValue(CliRequest& request, const QString& option, const QString& val
         if (value.isEmpty())
             return badValue(option, value, QStringLiteral("a file name"));
         request.OutputFile = value;
+    } else if (option == QLatin1String("link")) {
+        if (value.isEmpty())
+            return badValue(option, value, QStringLiteral("a file name"));
+        request.LinkPath = value;
+    } else if (option == QLatin1String("rfc2217")) {
+        // [ADDR:]PORT; an IPv6 address in brackets: [::1]:4000.
+        const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
+        QString address = colon < 0 ? QString() : value.left(colon);
+        const QString port = value.mid(colon + 1);
+        if (address.startsWith(QLatin1Char('[')) && address.endsWith(QLatin1Char(']')))
+            address = address.mid(1, address.size() - 2);
+        bool ok = !port.isEmpty() && port.size() <= 5;
+        for (const QChar c : port)
+            ok = ok && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        const uint number = ok ? port.toUInt(&ok) : 0;
+        if (!ok || number > 65535 || (colon >= 0 && QHostAddress(address).isNull()))
+            return badValue(option, value,
+                            QStringLiteral("[ADDRESS:]PORT with a port from 0 to 65535"));
+        request.Rfc2217 = true;
+        request.Rfc2217Address = address;
+        request.Rfc2217Port = static_cast<std::uint16_t>(number);
+    } else if (option == QLatin1String("rts") || option == QLatin1String("dtr")) {
+        std::optional<std::uint8_t> bit;
+        if (value.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0)
+            bit = 0;
+        else
+            bit = PinNames::BitOf(value);
+        if (!bit)
+            return badValue(option, value,
+                            QStringLiteral("a pin (") + PinNames::NameList() +
+                                QStringLiteral(") or none"));
+        (option == QLatin1String("rts") ? request.RtsPin : request.DtrPin) = bit;
     }
     return {};
 }
@@ -153,13 +192,18 @@ void takeFlag(CliRequest& request, const QString& option, bool& help, bool& vers
         request.Json = true;
     else if (option == QLatin1String("keep"))
         request.Keep = true;
+    else if (option == QLatin1String("keep-unread"))
+        request.KeepUnread = true;
+    else if (option == QLatin1String("once"))
+        request.Once = true;
 }
 
 } // namespace
 
 QStringList CliParser::Commands() {
-    return {QStringLiteral("list"), QStringLiteral("config"), QStringLiteral("pins"),
-            QStringLiteral("fifo"), QStringLiteral("send"),   QStringLiteral("recv")};
+    return {QStringLiteral("list"),  QStringLiteral("config"), QStringLiteral("pins"),
+            QStringLiteral("fifo"),  QStringLiteral("send"),   QStringLiteral("recv"),
+            QStringLiteral("bridge")};
 }
 
 CliParser::Outcome CliParser::Parse(const QStringList& arguments) {
@@ -280,6 +324,7 @@ QString CliParser::HelpText(const QString& command) {
              "  fifo    show the FIFO fill levels, or purge them\n"
              "  send    send a file or standard input through the UART\n"
              "  recv    write what the UART receives to standard output or a file\n"
+             "  bridge  offer the UART as a pty, and over RFC 2217, to any serial program\n"
              "\n"
              "  -s, --serial SERIAL  the adapter to use; may be left out when one is attached\n"
              "      --demo           use an emulated adapter whose UART is looped back\n"
@@ -345,6 +390,27 @@ QString CliParser::HelpText(const QString& command) {
              "  -n, --count N    stop after N bytes\n"
              "  -o, --output F   write to file F instead of standard output\n"
              "      --keep       leave the adapter with the settings used\n")},
+        {QStringLiteral("bridge"),
+         QStringLiteral(
+             "Usage: wendrake bridge [-s SERIAL] [UART SETTINGS] [--link PATH]\n"
+             "                       [--rfc2217 [ADDR:]PORT] [--rts PIN] [--dtr PIN]\n"
+             "                       [--keep-unread] [--once] [--keep]\n"
+             "Offers the adapter's UART as a pseudo-terminal behind a link, and with --rfc2217\n"
+             "as a network serial port (RFC 2217), to one client at a time, until Ctrl-C.\n"
+             "Clients set the rate, stop bits and flow control through the pty; data bits and\n"
+             "parity only through RFC 2217 or the UART settings here. At the end the adapter\n"
+             "gets back the settings it had, unless --keep.\n"
+             "\n"
+             "  -l, --link PATH      the link to the pty (default\n"
+             "                       $XDG_RUNTIME_DIR/wendrake/tty-SERIAL)\n"
+             "      --rfc2217 A:P    listen for RFC 2217 clients on port P of address A\n"
+             "                       (127.0.0.1 if not given; 0 picks a free port)\n"
+             "      --rts PIN        the pin RFC 2217's RTS drives (GPIO0; none)\n"
+             "      --dtr PIN        the pin RFC 2217's DTR drives (Q3Reset; none)\n"
+             "      --keep-unread    hand bytes that came while no client was connected to\n"
+             "                       the next client (dropped otherwise)\n"
+             "      --once           end when the adapter is unplugged (else wait for it)\n"
+             "      --keep           leave the adapter with the settings the clients set\n")},
     };
     return texts.value(command);
 }

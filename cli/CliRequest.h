@@ -12,7 +12,7 @@ struct CliRequest {
     enum class StopBits { One, OneAndHalf, Two };
     enum class Purge { Tx, Rx, Both };
 
-    QString Command; // list, config, pins, fifo, send, recv
+    QString Command; // list, config, pins, fifo, send, recv, bridge
     QString Serial;  // -s; empty: the one adapter attached
     bool Demo = false;
     bool Keep = false;
@@ -36,6 +36,15 @@ struct CliRequest {
     std::optional<double> TimeoutSeconds;
     std::optional<std::uint64_t> Count;
     QString OutputFile; // empty: standard output
+    // bridge
+    QString LinkPath; // empty: $XDG_RUNTIME_DIR/wendrake/tty-SERIAL
+    bool Rfc2217 = false;
+    QString Rfc2217Address; // as given, empty: the loopback address
+    std::uint16_t Rfc2217Port = 0;
+    bool KeepUnread = false;
+    bool Once = false;
+    std::optional<std::uint8_t> RtsPin; // latch bit, 0 for none
+    std::optional<std::uint8_t> DtrPin;
 
     bool ChangesUart() const { return Baud || Parity || DataBits || Stop || Flow; }
 };

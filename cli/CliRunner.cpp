@@ -1,5 +1,7 @@
 #include "cli/CliRunner.h"
 
+#include "bridge/BridgeRunner.h"
+#include "bridge/PtyFace.h"
 #include "cli/CliReports.h"
 #include "cli/ExitStatus.h"
 #include "cli/PinNames.h"
@@ -78,6 +80,8 @@ int CliRunner::Run(const CliRequest& request) {
         return send();
     if (request.Command == QLatin1String("recv"))
         return recv();
+    if (request.Command == QLatin1String("bridge"))
+        return bridge();
     return fail(ExitStatus::Usage,
                 QStringLiteral("unknown command '") + request.Command + QLatin1Char('\''));
 }
@@ -89,8 +93,10 @@ void CliRunner::Interrupt() {
         const char byte = 1;
         [[maybe_unused]] const ssize_t ignored = ::write(m_wake[1], &byte, 1);
     }
-    // recv ends as at the end of its time; send's loop ends when its worker has stopped.
-    if (m_loop && m_request.Command == QLatin1String("recv"))
+    // recv and bridge end as at the end of their time; send's loop ends when its worker has
+    // stopped.
+    if (m_loop && (m_request.Command == QLatin1String("recv") ||
+                   m_request.Command == QLatin1String("bridge")))
         finishLoop(ExitStatus::Ok);
 }
 
@@ -473,5 +479,72 @@ int CliRunner::recv() {
     default:
         break;
     }
+    return ExitStatus::Ok;
+}
+
+// ---- bridge -----------------------------------------------------------------------------------
+
+int CliRunner::bridge() {
+    const AdapterFinder::Choice choice = m_finder.Choose(m_request.Serial);
+    if (choice.What != AdapterFinder::Outcome::Found)
+        return fail(statusFor(choice), choice.Message);
+    m_adapterName = choice.Adapter.HasSerial ? choice.Adapter.Serial : choice.Adapter.Path;
+    // Settings that cannot be applied are a usage error before anything is opened.
+    QString error;
+    UartSettingNames::Apply(UartConfig{}, m_request, error);
+    if (!error.isEmpty())
+        return fail(ExitStatus::Usage, error);
+
+    BridgeRunner::Options options;
+    options.serial = choice.Adapter.Serial;
+    options.linkPath = m_request.LinkPath.isEmpty()
+                           ? PtyFace::defaultLinkPath(choice.Adapter.Serial)
+                           : m_request.LinkPath;
+    options.rfc2217 = m_request.Rfc2217;
+    if (!m_request.Rfc2217Address.isEmpty())
+        options.address = QHostAddress(m_request.Rfc2217Address);
+    options.port = m_request.Rfc2217Port;
+    options.keepUnread = m_request.KeepUnread;
+    options.once = m_request.Once;
+    options.keepSettings = m_request.Keep;
+    if (m_request.RtsPin)
+        options.pins.rts = *m_request.RtsPin;
+    if (m_request.DtrPin)
+        options.pins.dtr = *m_request.DtrPin;
+    const CliRequest request = m_request;
+    options.startSettings = [request](const UartConfig& found) {
+        QString ignored;
+        return UartSettingNames::Apply(found, request, ignored);
+    };
+
+    BridgeRunner runner(m_adapter, options);
+    if (!runner.start(&error))
+        return fail(ExitStatus::DeviceFailure, error);
+    // Where the clients find it, for people and scripts.
+    QString where =
+        QStringLiteral("bridge ") + m_adapterName + QStringLiteral(": ") + runner.pty()->linkPath();
+    if (runner.rfc2217())
+        where += QStringLiteral(" rfc2217://%1:%2")
+                     .arg(options.address.protocol() == QAbstractSocket::IPv6Protocol
+                              ? QLatin1Char('[') + options.address.toString() + QLatin1Char(']')
+                              : options.address.toString())
+                     .arg(runner.rfc2217()->serverPort());
+    print(where + QLatin1Char('\n'));
+
+    QEventLoop loop;
+    m_loop = &loop;
+    m_loopStatus = ExitStatus::Ok;
+    m_done = false;
+    QString endReason;
+    connect(&runner, &BridgeRunner::ended, this, [&](const QString& reason) {
+        endReason = reason;
+        finishLoop(ExitStatus::DeviceFailure);
+    });
+    if (!m_interrupted)
+        loop.exec();
+    m_loop = nullptr;
+    runner.stop();
+    if (m_loopStatus != ExitStatus::Ok)
+        return fail(m_loopStatus, endReason);
     return ExitStatus::Ok;
 }

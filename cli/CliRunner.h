@@ -48,6 +48,7 @@ private:
     int fifo();
     int send();
     int recv();
+    int bridge();
 
     // Chooses and opens the adapter; false with status set (the line written) on a failure.
     bool open(AdapterConnection& connection, int& status);

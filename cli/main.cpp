@@ -43,6 +43,10 @@ int main(int argc, char** argv) {
         demo = std::make_unique<DemoAdapter>(request.Command == QLatin1String("recv") ? STDIN_FILENO
                                                                                       : -1);
         platform = &demo->Platform();
+        // The bridge's clients write as fast as the pty takes it; a real adapter's UART paces
+        // its loopback, the emulated one waits for room instead, as in the demo window.
+        if (request.Command == QLatin1String("bridge"))
+            demo->Platform().SetInputPacing(EmulatedHidPlatform::InputPacing::FlowControlled);
     } else {
         hidraw = std::make_unique<HidrawPlatform>();
         platform = hidraw.get();

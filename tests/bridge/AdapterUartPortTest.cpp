@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 
@@ -79,13 +80,16 @@ TEST_F(AdapterUartPortTest, LoopsBytesBackInOrderAndCommandsReachTheAdapter) {
 // byte comes out in order.
 TEST_F(AdapterUartPortTest, ReaderStopsAtItsBoundUntilTheBytesAreTaken) {
     const QByteArray data = pattern(512 << 10);
-    qsizetype produced = 0;
+    std::atomic<qsizetype> produced{0};
+    // A source set under a read already waiting would not wake it: set it with the port stopped.
+    port->stop();
     firmware.SetUartSource([&](std::uint8_t* out, std::size_t capacity) {
         const qsizetype n = std::min<qsizetype>(qsizetype(capacity), data.size() - produced);
         std::memcpy(out, data.constData() + produced, std::size_t(n));
         produced += n;
         return std::size_t(n);
     });
+    port->start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return port->readerWaits() >= 1; }, BoundMs));
     EXPECT_LT(produced, data.size());
     EXPECT_TRUE(takeAll(data.size()) == data);

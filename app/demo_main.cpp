@@ -1,5 +1,6 @@
 #include "app/CWendrakeTerminalApp.h"
 #include "app/CommandLine.h"
+#include "app/ProgramIdentity.h"
 #include "dialogs/QtUserPrompts.h"
 #include "emulator/EmulatedHidPlatform.h"
 
@@ -12,10 +13,11 @@
 int main(int argc, char** argv) {
     const CommandLine::Outcome options = CommandLine::Parse("wendrake-terminal-demo", argc, argv);
     if (!options.RunWindow) {
-        std::fputs(options.Output.c_str(), stdout);
+        std::fputs(options.Output.c_str(), options.ExitCode == 0 ? stdout : stderr);
         return options.ExitCode;
     }
     QApplication application(argc, argv);
+    ProgramIdentity::Demo().Apply();
     auto platform = std::make_unique<EmulatedHidPlatform>();
     // The demo runs for hours: keep no record of the traffic. The loopback is as fast as the
     // host, so sends wait for the looped-back reports to be read instead of losing them the way

@@ -1,5 +1,6 @@
 #include "app/CWendrakeTerminalApp.h"
 #include "app/CommandLine.h"
+#include "app/ProgramIdentity.h"
 #include "device/platform/HidrawPlatform.h"
 #include "dialogs/QtUserPrompts.h"
 
@@ -12,10 +13,11 @@
 int main(int argc, char** argv) {
     const CommandLine::Outcome options = CommandLine::Parse("wendrake-terminal", argc, argv);
     if (!options.RunWindow) {
-        std::fputs(options.Output.c_str(), stdout);
+        std::fputs(options.Output.c_str(), options.ExitCode == 0 ? stdout : stderr);
         return options.ExitCode;
     }
     QApplication application(argc, argv);
+    ProgramIdentity::Terminal().Apply();
     CWendrakeTerminalApp terminal(std::make_unique<HidrawPlatform>(),
                                   std::make_unique<QtUserPrompts>());
     terminal.InitInstance();

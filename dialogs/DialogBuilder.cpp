@@ -156,13 +156,25 @@ QRect DialogBuilder::toPixels(int x, int y, int width, int height) const {
     return QRect(horizontal(x), vertical(y), horizontal(width), vertical(height));
 }
 
+namespace {
+
+int captionMargin(const QAbstractButton* button) {
+    return qMax(4, button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button));
+}
+
+} // namespace
+
+int DialogBuilder::captionWidth(const QAbstractButton* button) {
+    const QString caption = QString(button->text()).remove(QLatin1Char('&'));
+    return button->fontMetrics().horizontalAdvance(caption) + 2 * captionMargin(button);
+}
+
 void DialogBuilder::fitCaption(QAbstractButton* button) {
     if (!button)
         return;
     const QString caption = QString(button->text()).remove(QLatin1Char('&'));
     QFont font = button->font();
-    const int margin =
-        qMax(4, button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button));
+    const int margin = captionMargin(button);
     const auto fits = [&](const QFont& f) {
         const QFontMetrics metrics(f);
         return metrics.horizontalAdvance(caption) + 2 * margin <= button->width() &&

@@ -49,6 +49,8 @@ public:
     // would touch its button's edges gets a smaller font, keeping the style's button margin free
     // each side. Run again whenever the button is resized.
     static void fitCaption(QAbstractButton* button);
+    // The width at which a one-line caption in the button's font keeps that margin each side.
+    static int captionWidth(const QAbstractButton* button);
     static QSize baseUnitsOf(const QFont& font);
 
     static QString objectNameFor(int id);     // "id1007"

@@ -32,14 +32,21 @@ void TerminalWindowLayout::FollowOuterEdge(QWidget* window, QWidget* view, QWidg
         return window->mapFromGlobal(QPoint(0, screenY)).y();
     };
 
+    // Clear Receive Data shows its caption in the dialog's font like every other button: where
+    // the rule's 105 pixels are too narrow for it, the button grows to the left and the status
+    // line ends that much earlier.
+    int clearLeft = right - 119;
+    if (clear) {
+        clear->setFont(window->font());
+        clearLeft = std::min(clearLeft, right - 14 - DialogBuilder::captionWidth(clear));
+    }
+
     const QRect viewRect = view->geometry();
     place(view, viewRect.left(), viewRect.top(), right - 14, bottom - 42);
     if (status)
-        place(status, status->geometry().left(), clientY(bottom - 32), right - 134, bottom - 16);
-    if (clear) {
-        place(clear, clientX(right - 119), clientY(bottom - 35), right - 14, bottom - 15);
-        DialogBuilder::fitCaption(clear);
-    }
+        place(status, status->geometry().left(), clientY(bottom - 32), clearLeft - 15, bottom - 16);
+    if (clear)
+        place(clear, clientX(clearLeft), clientY(bottom - 35), right - 14, bottom - 15);
 }
 
 void TerminalWindowLayout::PlaceFindBar(QWidget* findBar, const QWidget* view) {

@@ -6,8 +6,9 @@ class QIcon;
 class QWidget;
 
 // The terminal window's resize rule: the receive view, the status line and Clear Receive Data
-// keep their distances to the outer window edge, and the find bar sits over the view's top
-// right corner; and how the window looks minimised, and its text font.
+// keep their distances to the outer window edge (Clear Receive Data wide enough for its
+// caption), and the find bar sits over the view's top right corner; and how the window looks
+// minimised, and its text font.
 class TerminalWindowLayout {
 public:
     static void FollowOuterEdge(QWidget* window, QWidget* view, QWidget* status,

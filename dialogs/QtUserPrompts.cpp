@@ -5,14 +5,18 @@
 
 PromptAnswer QtUserPrompts::Message(QWidget* owner, const QString& text, const QString& caption,
                                     PromptIcon icon, PromptButtons buttons) {
-    return DetailedMessage(owner, text, caption, icon, buttons, QString());
+    return DetailedMessage(owner, text, caption, icon, buttons, QString(), QString());
 }
 
 PromptAnswer QtUserPrompts::DetailedMessage(QWidget* owner, const QString& text,
                                             const QString& caption, PromptIcon icon,
-                                            PromptButtons buttons, const QString& detail) {
+                                            PromptButtons buttons, const QString& explanation,
+                                            const QString& detail) {
     QMessageBox box(owner);
-    // Behind "Show Details...", so the message itself reads as it always did.
+    // Under the message, which itself reads as it always did; the detail behind "Show
+    // Details...".
+    if (!explanation.isEmpty())
+        box.setInformativeText(explanation);
     if (!detail.isEmpty())
         box.setDetailedText(detail);
     box.setWindowTitle(caption);

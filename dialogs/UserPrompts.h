@@ -27,10 +27,13 @@ public:
 
     virtual PromptAnswer Message(QWidget* owner, const QString& text, const QString& caption,
                                  PromptIcon icon, PromptButtons buttons) = 0;
-    // The same with a detail that the box offers below its text; an empty detail adds nothing.
+    // The same with an explanation shown under the text at once, and a detail that the box
+    // offers behind a button; empty ones add nothing.
     virtual PromptAnswer DetailedMessage(QWidget* owner, const QString& text,
                                          const QString& caption, PromptIcon icon,
-                                         PromptButtons buttons, const QString& detail) {
+                                         PromptButtons buttons, const QString& explanation,
+                                         const QString& detail) {
+        (void)explanation;
         (void)detail;
         return Message(owner, text, caption, icon, buttons);
     }

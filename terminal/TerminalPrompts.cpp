@@ -22,16 +22,17 @@ QString connectErrorText(TerminalSession::ConnectResult result) {
 
 } // namespace
 
-void TerminalPrompts::Error(const QString& text, const QString& detail) const {
+void TerminalPrompts::Error(const QString& text, const QString& explanation,
+                            const QString& detail) const {
     const bool busy = QApplication::overrideCursor() != nullptr;
     if (busy)
         QApplication::setOverrideCursor(Qt::ArrowCursor);
-    if (detail.isEmpty())
+    if (explanation.isEmpty() && detail.isEmpty())
         m_prompts.Message(m_owner, text, QStringLiteral("Error"), PromptIcon::Error,
                           PromptButtons::Ok);
     else
         m_prompts.DetailedMessage(m_owner, text, QStringLiteral("Error"), PromptIcon::Error,
-                                  PromptButtons::Ok, detail);
+                                  PromptButtons::Ok, explanation, detail);
     if (busy)
         QApplication::restoreOverrideCursor();
 }
@@ -43,12 +44,13 @@ void TerminalPrompts::FileError(const QString& text) const {
 
 void TerminalPrompts::ConnectFailed(TerminalSession::ConnectResult result,
                                     const AccessExplanation& access, WendrakeStatus status) const {
-    QString detail;
+    // Without an adapter the reason is the whole answer, so it is in view at once.
     if (result == TerminalSession::ConnectResult::NoDeviceSelected)
-        detail = access.noDeviceDetail();
+        Error(connectErrorText(result), access.noDeviceDetail());
     else if (result == TerminalSession::ConnectResult::ConnectFailed)
-        detail = access.connectFailedDetail(status);
-    Error(connectErrorText(result), detail);
+        Error(connectErrorText(result), QString(), access.connectFailedDetail(status));
+    else
+        Error(connectErrorText(result));
 }
 
 bool TerminalPrompts::ask(const QString& text, const QString& caption) const {

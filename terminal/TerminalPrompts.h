@@ -20,11 +20,14 @@ public:
 
     UserPrompts& Prompts() const { return m_prompts; }
 
-    // An error box; it gets the normal cursor while it is up, also during a busy one.
-    void Error(const QString& text, const QString& detail = QString()) const;
+    // An error box; it gets the normal cursor while it is up, also during a busy one. The
+    // explanation shows under the text, the detail behind a button.
+    void Error(const QString& text, const QString& explanation = QString(),
+               const QString& detail = QString()) const;
     // The file errors of capture, save and send.
     void FileError(const QString& text) const;
-    // The connect error, with the detail on why no adapter could be opened.
+    // The connect error, with the word on why no adapter could be opened: for "No device
+    // selected" in view at once, for a failed connect behind the details button.
     void ConnectFailed(TerminalSession::ConnectResult result, const AccessExplanation& access,
                        WendrakeStatus status) const;
 

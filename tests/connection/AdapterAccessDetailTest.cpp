@@ -1,12 +1,16 @@
 #include "connection/AdapterAccessDetail.h"
 #include "connection/PlatformNoticeSource.h"
 #include "device/platform/HidrawPlatform.h"
+#include "resources/QtUserPrompts.h"
 #include "terminal/CWendrakeTerminalDlg.h"
 #include "tests/support/RecordingPrompts.h"
 #include "tests/support/UnprivilegedFileAccess.h"
+#include "tests/support/WhenModal.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -225,12 +229,58 @@ TEST_F(AdapterNodes, ConnectWithNoAdapterListedExplainsTheNodeNotAllowed) {
     EXPECT_EQ(prompts.Prompts[0].Text, "No device selected");
     EXPECT_EQ(prompts.Prompts[0].Caption, "Error");
     const QString rule = AdapterAccessDetail::InstalledRule();
-    EXPECT_EQ(prompts.Prompts[0].Detail,
+    EXPECT_EQ(prompts.Prompts[0].Explanation,
               AdapterAccessDetail::NoDeviceDetail(
                   Problems{{node(0).toStdString(), Reason::Permission, EACCES}}, rule));
-    EXPECT_TRUE(prompts.Prompts[0].Detail.startsWith(
+    EXPECT_EQ(prompts.Prompts[0].Detail, "");
+    EXPECT_TRUE(prompts.Prompts[0].Explanation.startsWith(
         "Adapters are plugged in, but none can be opened:\n\n" + node(0) +
         ": you may not open this adapter (Permission denied).\n\n"));
 }
+
+// The real box of "No device selected": the message as it always read, and the reason under it
+// in view at once, not behind "Show Details...".
+class NoDeviceBox : public AdapterNodes, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(NoDeviceBox, ShowsTheReasonUnderTheMessage) {
+    const bool heldElsewhere = GetParam();
+    if (heldElsewhere) {
+        addNode(0, true, 0666, true);
+        holdElsewhere(0);
+    }
+    HidrawPlatform platform(sys(), dev());
+    QtUserPrompts prompts;
+    QTemporaryDir settings;
+    CWendrake wendrake(platform);
+    PlatformNoticeSource notices(platform);
+    CWendrakeTerminalDlg window(wendrake, notices, prompts, settings.path());
+    window.show();
+    window.RefreshDeviceList();
+    QString text, explanation, detail;
+    bool explanationShown = false;
+    whenModal([&](QWidget* modal) {
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            text = box->text();
+            explanation = box->informativeText();
+            detail = box->detailedText();
+            for (const QLabel* label : box->findChildren<QLabel*>())
+                explanationShown |= label->isVisible() && label->text() == explanation;
+        }
+        modal->close();
+    });
+    window.ToggleConnection();
+    EXPECT_EQ(text, "No device selected");
+    EXPECT_EQ(explanation, heldElsewhere
+                               ? "Adapters are plugged in, but none can be opened:\n\n" + node(0) +
+                                     ": another program has this adapter open.\n\n" + InUseFix
+                               : QString("No Wendrake adapter (USB e7a2:4d15) is plugged in."));
+    EXPECT_TRUE(explanationShown);
+    EXPECT_EQ(detail, "");
+    EXPECT_FALSE(window.Adapter().IsConnected());
+}
+
+INSTANTIATE_TEST_SUITE_P(Adapters, NoDeviceBox, ::testing::Bool(), [](const auto& info) {
+    return std::string(info.param ? "OneHeldElsewhere" : "NonePlugged");
+});
 
 } // namespace

@@ -16,12 +16,13 @@ public:
         QString Caption;
         PromptIcon Icon = PromptIcon::None;
         PromptButtons Buttons = PromptButtons::Ok;
+        QString Explanation;
         QString Detail;
     };
 
     PromptAnswer Message(QWidget*, const QString& text, const QString& caption, PromptIcon icon,
                          PromptButtons buttons) override {
-        Prompts.push_back({text, caption, icon, buttons, QString()});
+        Prompts.push_back({text, caption, icon, buttons, QString(), QString()});
         if (buttons == PromptButtons::Ok)
             return PromptAnswer::Ok;
         if (Answers.empty())
@@ -32,9 +33,10 @@ public:
     }
 
     PromptAnswer DetailedMessage(QWidget* owner, const QString& text, const QString& caption,
-                                 PromptIcon icon, PromptButtons buttons,
+                                 PromptIcon icon, PromptButtons buttons, const QString& explanation,
                                  const QString& detail) override {
         const PromptAnswer answer = Message(owner, text, caption, icon, buttons);
+        Prompts.back().Explanation = explanation;
         Prompts.back().Detail = detail;
         return answer;
     }

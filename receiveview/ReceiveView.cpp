@@ -57,6 +57,8 @@ void ReceiveView::setFormat(Format format) {
     setCaretInternal(0, 0, true);
     updateScrollBar();
     scheduleFrame();
+    if (m_layout.hexDump())
+        notifyDescriptionChanged(); // the dump layout shows in Hex Format only
 }
 
 void ReceiveView::contentAppended() {
@@ -72,7 +74,7 @@ void ReceiveView::contentAppended() {
     }
     // Held: caret, selection and scroll position stay where the user has them.
     setCaretInternal(m_anchor, m_caret, false, Frame::Paced);
-    m_newDataBelow = true;
+    setNewDataBelow(true);
 }
 
 bool ReceiveView::followsNow() const {
@@ -98,6 +100,7 @@ void ReceiveView::setTimestamps(bool on) {
         return;
     m_layout.setTimestamps(on);
     relayout();
+    notifyDescriptionChanged();
 }
 
 void ReceiveView::setHexDump(bool on) {
@@ -105,6 +108,27 @@ void ReceiveView::setHexDump(bool on) {
         return;
     m_layout.setHexDump(on);
     relayout();
+    if (m_layout.format() == Format::Hex)
+        notifyDescriptionChanged();
+}
+
+QString ReceiveView::newDataNote() const {
+    return m_newDataBelow ? tr("New data below (Ctrl+End)") : QString();
+}
+
+void ReceiveView::setNewDataBelow(bool below) {
+    if (below == m_newDataBelow)
+        return;
+    m_newDataBelow = below;
+    notifyDescriptionChanged();
+}
+
+// The accessible description says what the view shows besides the text (the band, the time
+// column, the dump layout): assistive tools read it again when told. Rare and cheap, so told
+// whether or not a tool listens now.
+void ReceiveView::notifyDescriptionChanged() {
+    QAccessibleEvent event(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&event);
 }
 
 // The cells of a row changed: wrap again, keep the caret in sight.
@@ -125,7 +149,7 @@ void ReceiveView::showMatch(qint64 firstByte, qint64 endByte) {
 }
 
 void ReceiveView::contentReset() {
-    m_newDataBelow = false;
+    setNewDataBelow(false);
     m_layout.reset();
     m_resetPending = true;
     setCaretInternal(0, 0, true);
@@ -255,7 +279,7 @@ void ReceiveView::onFrame() {
         ensureCaretVisible();
     }
     if (m_newDataBelow && endVisible())
-        m_newDataBelow = false;
+        setNewDataBelow(false);
     notifyAccessibility();
     viewport()->update();
 }
@@ -297,7 +321,7 @@ void ReceiveView::paintEvent(QPaintEvent*) {
     }
     if (m_newDataBelow) {
         // The view is held: a band at its foot says that more has arrived below.
-        const QString note = tr("New data below (Ctrl+End)");
+        const QString note = newDataNote();
         const int h = m_grid.lineHeight() + 2;
         const QRect band(0, viewport()->height() - h, viewport()->width(), h);
         painter.fillRect(band, pal.brush(QPalette::ToolTipBase));
@@ -410,6 +434,6 @@ void ReceiveView::focusOutEvent(QFocusEvent* event) {
 
 void ReceiveView::scrollContentsBy(int, int) {
     if (m_newDataBelow && endVisible())
-        m_newDataBelow = false;
+        setNewDataBelow(false);
     viewport()->update();
 }

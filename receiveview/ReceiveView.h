@@ -36,6 +36,8 @@ public:
     // up, an append moves nothing and a marker says that new data is below.
     void setFollow(bool follow, bool holdWhileReading);
     bool newDataBelow() const { return m_newDataBelow; }
+    // The band's text while new data waits below, else empty.
+    QString newDataNote() const;
     // Arrival time of each line's first byte in a column beside it (display only: text,
     // selection and copy are without it).
     void setTimestamps(bool on);
@@ -86,6 +88,8 @@ public:
     qint64 firstVisibleRow() const;
     int visibleRowCount() const;
     QString rowText(qint64 row) const { return m_layout.rowText(row); }
+    qint64 rowStartPosition(qint64 row) const { return m_layout.rowStartPosition(row); }
+    qint64 rowLength(qint64 row) const { return m_layout.rowLength(row); }
     qint64 rowOfPosition(qint64 position) const { return m_layout.rowOfPosition(position); }
     qint64 positionAt(const QPoint& viewportPoint) const;
     QRect positionRect(qint64 position) const; // in viewport coordinates
@@ -121,6 +125,8 @@ private:
     void ensureCaretVisible();
     void setCaretInternal(qint64 anchor, qint64 caret, bool scroll, Frame frame = Frame::Soon);
     void notifyAccessibility();
+    void setNewDataBelow(bool below);
+    void notifyDescriptionChanged();
     bool followsNow() const;
     bool endVisible() const;
     void relayout();

@@ -40,6 +40,18 @@ ReceiveView* ReceiveViewAccessible::view() const {
 QString ReceiveViewAccessible::text(QAccessible::Text t) const {
     if (t == QAccessible::Value)
         return view()->text();
+    if (t == QAccessible::Description) {
+        QStringList shown;
+        if (view()->timestamps())
+            shown << QStringLiteral("Each line begins with the time its first byte arrived.");
+        if (view()->hexDump() && view()->format() == ReceiveView::Format::Hex)
+            shown << QStringLiteral("Hex dump: each line shows the offset, 16 bytes and their "
+                                    "characters.");
+        if (const QString note = view()->newDataNote(); !note.isEmpty())
+            shown << note + QLatin1Char('.');
+        if (!shown.isEmpty())
+            return shown.join(QLatin1Char(' '));
+    }
     return QAccessibleWidget::text(t);
 }
 
@@ -119,4 +131,45 @@ void ReceiveViewAccessible::scrollToSubstring(int startIndex, int) {
 QString ReceiveViewAccessible::attributes(int offset, int* startOffset, int* endOffset) const {
     *startOffset = *endOffset = offset;
     return {};
+}
+
+bool ReceiveViewAccessible::rowsShowMore() const {
+    return view()->timestamps() ||
+           (view()->hexDump() && view()->format() == ReceiveView::Format::Hex);
+}
+
+QString ReceiveViewAccessible::shownRow(qint64 row, int* startOffset, int* endOffset) const {
+    if (row < 0 || row >= view()->rowCount()) {
+        *startOffset = *endOffset = -1;
+        return {};
+    }
+    const qint64 start = view()->rowStartPosition(row);
+    *startOffset = clampToInt(start);
+    *endOffset = clampToInt(start + view()->rowLength(row));
+    return view()->shownRowText(row);
+}
+
+QString ReceiveViewAccessible::textBeforeOffset(int offset,
+                                                QAccessible::TextBoundaryType boundaryType,
+                                                int* startOffset, int* endOffset) const {
+    if (boundaryType != QAccessible::LineBoundary || !rowsShowMore())
+        return QAccessibleTextInterface::textBeforeOffset(offset, boundaryType, startOffset,
+                                                          endOffset);
+    return shownRow(view()->rowOfPosition(offset) - 1, startOffset, endOffset);
+}
+
+QString ReceiveViewAccessible::textAfterOffset(int offset,
+                                               QAccessible::TextBoundaryType boundaryType,
+                                               int* startOffset, int* endOffset) const {
+    if (boundaryType != QAccessible::LineBoundary || !rowsShowMore())
+        return QAccessibleTextInterface::textAfterOffset(offset, boundaryType, startOffset,
+                                                         endOffset);
+    return shownRow(view()->rowOfPosition(offset) + 1, startOffset, endOffset);
+}
+
+QString ReceiveViewAccessible::textAtOffset(int offset, QAccessible::TextBoundaryType boundaryType,
+                                            int* startOffset, int* endOffset) const {
+    if (boundaryType != QAccessible::LineBoundary || !rowsShowMore())
+        return QAccessibleTextInterface::textAtOffset(offset, boundaryType, startOffset, endOffset);
+    return shownRow(view()->rowOfPosition(offset), startOffset, endOffset);
 }

@@ -270,6 +270,74 @@ TEST_F(ReceiveViewTest, AccessibleAsReadOnlyText) {
     EXPECT_EQ(text->offsetAtPoint(text->characterRect(3).center()), 3);
 }
 
+// What the view shows besides its text reaches assistive tools: the time column and the dump
+// layout in the line at an offset, and all three (band included) in the description.
+TEST_F(ReceiveViewTest, AccessibleShowsBandTimesAndDumpLayout) {
+    struct Case {
+        const char* name;
+        bool timestamps, hex, dump, held;
+        QString description;
+    };
+    const QString times = "Each line begins with the time its first byte arrived.";
+    const QString dump = "Hex dump: each line shows the offset, 16 bytes and their characters.";
+    const Case cases[] = {
+        {"plain", false, false, false, false, ""},
+        {"timestamps", true, false, false, false, times},
+        {"hex dump", false, true, true, false, dump},
+        {"dump option in ASCII Format shows no dump", false, false, true, false, ""},
+        {"held with new data below", false, false, false, true, "New data below (Ctrl+End)."},
+        {"all of them", true, true, true, true, times + " " + dump + " New data below (Ctrl+End)."},
+    };
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(&view);
+    ASSERT_NE(iface, nullptr);
+    QAccessibleTextInterface* text = iface->textInterface();
+    ASSERT_NE(text, nullptr);
+    std::string lines;
+    for (int i = 0; i < 60; ++i)
+        lines += "row " + std::to_string(i) + "\n";
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        view.setFollow(true, false);
+        view.setTimestamps(false);
+        view.setHexDump(false);
+        view.setFormat(ReceiveView::Format::Ascii);
+        store.clear();
+        view.contentReset();
+        receive(lines);
+        view.flushFrame();
+        view.setTimestamps(c.timestamps);
+        view.setHexDump(c.dump);
+        if (c.hex)
+            view.setFormat(ReceiveView::Format::Hex);
+        if (c.held) {
+            view.setFollow(false, false);
+            view.verticalScrollBar()->setValue(0);
+            receive("more\n");
+            view.flushFrame();
+            ASSERT_TRUE(view.newDataBelow());
+        }
+        EXPECT_EQ(iface->text(QAccessible::Description), c.description);
+
+        const qint64 row = 3;
+        const int offset = int(view.rowStartPosition(row)) + 1;
+        int start = -1, end = -1;
+        const QString line = text->textAtOffset(offset, QAccessible::LineBoundary, &start, &end);
+        if (c.timestamps || (c.hex && c.dump)) {
+            EXPECT_EQ(line, view.shownRowText(row));
+            EXPECT_NE(line, view.rowText(row));
+            EXPECT_EQ(start, view.rowStartPosition(row));
+            EXPECT_EQ(end, view.rowStartPosition(row) + view.rowLength(row));
+            EXPECT_EQ(text->textAfterOffset(offset, QAccessible::LineBoundary, &start, &end),
+                      view.shownRowText(row + 1));
+            EXPECT_EQ(text->textBeforeOffset(offset, QAccessible::LineBoundary, &start, &end),
+                      view.shownRowText(row - 1));
+        } else {
+            EXPECT_EQ(line, "row 3\n");
+        }
+    }
+}
+
 TEST_F(ReceiveViewTest, KeyboardMovesTheCaretAndExtendsTheSelection) {
     // Positions: "abc def" 0-6, LF 7, "xy" 8-9, LF 10, "longer line" 11-21, end 22.
     const std::string text = "abc def\r\nxy\nlonger line";

@@ -30,6 +30,8 @@ std::unique_ptr<CWendrakeTerminalDlg> CWendrakeTerminalApp::CreateMainWindow() {
         CAbout about(owner);
         about.exec();
     });
+    if (m_windowExtras)
+        m_windowExtras(*window);
     return window;
 }
 

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class CWendrakeTerminalDlg;
@@ -42,6 +43,11 @@ public:
     CWendrakeTerminalDlg* MainWindow() const { return m_mainWindow; }
     void SetMainWindow(CWendrakeTerminalDlg* window) { m_mainWindow = window; }
 
+    // What a program adds to each window it runs (the demo's menu); called by CreateMainWindow.
+    void SetWindowExtras(std::function<void(CWendrakeTerminalDlg&)> extras) {
+        m_windowExtras = std::move(extras);
+    }
+
     // Sees every event of the application before its receiver; true swallows it.
     bool PreTranslateMessage(QObject* receiver, QEvent* event);
 
@@ -57,6 +63,7 @@ private:
     AccessExplanation m_access{*m_platform};
     SettingsFolder m_settings;
     CWendrakeTerminalDlg* m_mainWindow = nullptr;
+    std::function<void(CWendrakeTerminalDlg&)> m_windowExtras;
 
 public:
     // Key watch state of the hidden pin test sequence (Ctrl, Shift, T).

@@ -1,8 +1,10 @@
 #include "app/CWendrakeTerminalApp.h"
 #include "app/CommandLine.h"
+#include "app/DemoAdapterMenu.h"
 #include "app/ProgramIdentity.h"
 #include "dialogs/QtUserPrompts.h"
 #include "emulator/EmulatedHidPlatform.h"
+#include "terminal/CWendrakeTerminalDlg.h"
 
 #include <QApplication>
 
@@ -24,12 +26,13 @@ int main(int argc, char** argv) {
     // a real UART at some baud rate never would.
     platform->SetWireRecording(false);
     platform->SetInputPacing(EmulatedHidPlatform::InputPacing::FlowControlled);
-    AdapterFirmware& adapter = platform->AddAdapter("WDK-DEMO-0001");
-    adapter.SetRecordUartOutput(false);
-    adapter.SetLoopback(true);
+    // Its menu plugs in the demo's adapter, and unplugs and replugs it and a second one.
+    DemoAdapterMenu demoMenu(*platform);
     // Its own settings: a baud rate or pin mode tried here must never reach a real adapter.
     CWendrakeTerminalApp terminal(std::move(platform), std::make_unique<QtUserPrompts>(),
                                   SettingsFolder::ForProgram(SettingsFolder::DemoFolderName));
+    terminal.SetWindowExtras(
+        [&demoMenu](CWendrakeTerminalDlg& window) { demoMenu.AddTo(&window); });
     terminal.InitInstance();
     return 0;
 }

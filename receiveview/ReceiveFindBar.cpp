@@ -57,6 +57,37 @@ void ReceiveFindBar::open() {
     m_text->selectAll();
 }
 
+void ReceiveFindBar::showEvent(QShowEvent* event) {
+    QFrame::showEvent(event);
+    updateStrip();
+}
+
+void ReceiveFindBar::hideEvent(QHideEvent* event) {
+    QFrame::hideEvent(event);
+    updateStrip();
+}
+
+void ReceiveFindBar::moveEvent(QMoveEvent* event) {
+    QFrame::moveEvent(event);
+    updateStrip();
+}
+
+void ReceiveFindBar::resizeEvent(QResizeEvent* event) {
+    QFrame::resizeEvent(event);
+    updateStrip();
+}
+
+// The strip reaches from the view's top edge to just below the bar.
+void ReceiveFindBar::updateStrip() {
+    if (!isVisible()) {
+        m_view->setTopStrip(0);
+        return;
+    }
+    const QPoint viewTop = m_view->mapTo(window(), QPoint(0, m_view->frameWidth()));
+    const QPoint barBottom = mapTo(window(), QPoint(0, height()));
+    m_view->setTopStrip(barBottom.y() + 1 - viewTop.y());
+}
+
 QString ReceiveFindBar::status() const {
     return m_status->text();
 }

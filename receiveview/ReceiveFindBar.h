@@ -11,7 +11,8 @@ class QLineEdit;
 class QPushButton;
 class ReceiveView;
 
-// The find bar over the receive view: text or hex bytes, next and previous. It searches the
+// The find bar at the top of the receive view, in a strip of its own above the rows: text or
+// hex bytes, next and previous. It searches the
 // stored bytes of the form on screen (ASCII: since the last form feed; Hex: since the last
 // Clear) a slice per turn of the event loop, then selects the match in the view and scrolls
 // to it.
@@ -40,8 +41,14 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // Shown, the bar has a strip of the view to itself; hidden, the view has it back.
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void updateStrip();
     void start(ReceiveFinder::Direction direction);
     void step();
 

@@ -284,6 +284,11 @@ void ReceiveView::onFrame() {
     viewport()->update();
 }
 
+void ReceiveView::setTopStrip(int pixels) {
+    // The viewport shrinks: the rows from the first visible one on stay where they are.
+    setViewportMargins(0, std::max(0, pixels), 0, 0);
+}
+
 void ReceiveView::flushFrame() {
     m_frameTimer.stop();
     onFrame();

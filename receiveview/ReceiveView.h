@@ -95,6 +95,9 @@ public:
     QRect positionRect(qint64 position) const; // in viewport coordinates
     // Applies pending appends to the scroll bar at once instead of at the next frame.
     void flushFrame();
+    // A strip of that height above the rows for a bar of the window's (the find bar), so that
+    // the bar covers no row; 0 gives the rows the whole view again.
+    void setTopStrip(int pixels);
 
 signals:
     void selectionChanged();

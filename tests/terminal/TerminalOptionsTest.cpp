@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -255,6 +256,60 @@ TEST_F(TerminalOptionsTest, FindFromTheKeyboard) {
     QTest::keyClick(bar->textBox(), Qt::Key_Escape);
     EXPECT_FALSE(bar->isVisible());
     EXPECT_TRUE(window->isVisible());
+}
+
+// The open find bar has a strip of the view to itself: it covers no row, so a match in what was
+// the first visible row, or one scrolled to, is in sight; closed, the rows get the strip back.
+TEST_F(TerminalOptionsTest, FindBarCoversNoRowOfTheView) {
+    showWindow();
+    // The matches end the rows, under the bar, which sits at the view's right.
+    QByteArray lines;
+    for (int i = 0; i < 300; ++i)
+        lines += QByteArray(60, '.') + " row " + QByteArray::number(i) + " ok\r\n";
+    window->AppendReceivedText(lines);
+    view()->flushFrame();
+    ReceiveFindBar* bar = window->FindBar();
+    QWidget* viewport = view()->viewport();
+    const QRect wholeViewport(viewport->mapTo(window.get(), QPoint(0, 0)), viewport->size());
+
+    struct Case {
+        const char* name;
+        int firstVisibleRow; // before the bar opens
+        const char* needle;
+    };
+    const Case cases[] = {
+        {"match in the first visible row", 100, "row 100 "},
+        {"match far below", 10, "row 250 "},
+        {"match far above", 200, "row 20 "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        view()->verticalScrollBar()->setValue(c.firstVisibleRow);
+        view()->setCaretPosition(view()->rowStartPosition(c.firstVisibleRow));
+        view()->verticalScrollBar()->setValue(c.firstVisibleRow);
+        view()->flushFrame();
+        ASSERT_EQ(view()->firstVisibleRow(), c.firstVisibleRow);
+        window->OnFind();
+        ASSERT_TRUE(bar->isVisible());
+        bar->textBox()->setText(QString::fromLatin1(c.needle));
+        bar->findNext();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !bar->isSearching(); }, 5000));
+        view()->flushFrame();
+        ASSERT_EQ(view()->selectedText(), QString::fromLatin1(c.needle));
+
+        const QRect shown(viewport->mapTo(window.get(), QPoint(0, 0)), viewport->size());
+        EXPECT_FALSE(shown.intersects(bar->geometry()));
+        const QRect match = view()->positionRect(view()->selectionStart());
+        ASSERT_GT(match.x(), bar->x() - viewport->mapTo(window.get(), QPoint(0, 0)).x());
+        EXPECT_TRUE(viewport->rect().contains(match)) << match.y() << " of " << viewport->height();
+        EXPECT_FALSE(QRect(viewport->mapTo(window.get(), match.topLeft()), match.size())
+                         .intersects(bar->geometry()));
+
+        QTest::keyClick(bar->textBox(), Qt::Key_Escape);
+        ASSERT_FALSE(bar->isVisible());
+        EXPECT_EQ(QRect(viewport->mapTo(window.get(), QPoint(0, 0)), viewport->size()),
+                  wholeViewport);
+    }
 }
 
 TEST_F(TerminalOptionsTest, AutomaticReconnectWhenTheLostAdapterReturns) {

@@ -167,6 +167,9 @@ void TerminalSession::AppendReceived(const QByteArray& bytes, qint64 arrivalMs) 
     }
     // 2, 3. Both stored texts; a form feed anywhere in the read starts the ASCII text afresh.
     m_received.append(bytes, arrivalMs < 0 ? QDateTime::currentMSecsSinceEpoch() : arrivalMs);
+    if (m_captureFile.isOpen() && !captureFailed &&
+        m_capturedBytes == m_received.byteCount() - bytes.size())
+        m_capturedBytes = m_received.byteCount();
     emit receivedAppended();
     // Reported last: the window's message box lets later reads in, and a disconnect may stop
     // the receive thread, and this read must be in place before either.
@@ -178,11 +181,33 @@ bool TerminalSession::StartCapture(const QString& path, bool hex) {
     if (!m_captureFile.open(path))
         return false;
     m_captureHex = hex;
+    m_captureFrom = m_capturedBytes = m_received.byteCount();
     return true;
 }
 
 void TerminalSession::StopCapture() {
     m_captureFile.close();
+    // The closed file keeps what it holds: saved, when it joins on to what was saved before.
+    if (m_captureFrom <= m_savedBytes)
+        m_savedBytes = std::max(m_savedBytes, m_capturedBytes);
+}
+
+void TerminalSession::ClearReceived() {
+    m_received.clear();
+    ++m_clears;
+    m_savedBytes = m_captureFrom = m_capturedBytes = 0;
+}
+
+bool TerminalSession::HasUnsavedReceived() const {
+    qint64 kept = m_savedBytes;
+    if (m_captureFile.isOpen() && m_captureFrom <= kept)
+        kept = std::max(kept, m_capturedBytes);
+    return m_received.byteCount() > kept;
+}
+
+void TerminalSession::NoteSaved(qint64 byteCount, quint64 clearsBefore) {
+    if (clearsBefore == m_clears)
+        m_savedBytes = std::max(m_savedBytes, byteCount);
 }
 
 TerminalSession::SaveResult TerminalSession::SaveText(const QString& path,

@@ -102,7 +102,7 @@ public:
     // One read of the receive thread: capture file first (in its form), then the stored texts.
     // arrivalMs: local time the read completed, in ms since the epoch; -1 for now.
     void AppendReceived(const QByteArray& bytes, qint64 arrivalMs = -1);
-    void ClearReceived() { m_received.clear(); }
+    void ClearReceived();
     const ReceivedText& Received() const { return m_received; }
     ReceivedText& Received() { return m_received; }
     // The thread that reads the adapter's UART and hands the reads over (figures, tests).
@@ -112,6 +112,12 @@ public:
     void StopCapture();
     bool IsCapturing() const { return m_captureFile.isOpen(); }
     static SaveResult SaveText(const QString& path, const ReceivedText::Snapshot& text);
+    // Received bytes that are in neither a saved file nor the capture file.
+    bool HasUnsavedReceived() const;
+    // A save of everything received before this byte count succeeded; clearsBefore: the
+    // ClearCount when the text was taken (a Clear since makes the save cover nothing now).
+    void NoteSaved(qint64 byteCount, quint64 clearsBefore);
+    quint64 ClearCount() const { return m_clears; }
 
     // ---- Sending ----
     // The transfer box's text as bytes (hex: parsed as byte tokens), written with the typed
@@ -175,6 +181,12 @@ private:
     bool m_captureHex = false;
     // Everything received since the last Clear.
     ReceivedText m_received;
+    quint64 m_clears = 0;
+    // What would be lost: the bytes before m_savedBytes are in a saved file; those from
+    // m_captureFrom to m_capturedBytes went into the open capture file.
+    qint64 m_savedBytes = 0;
+    qint64 m_captureFrom = 0;
+    qint64 m_capturedBytes = 0;
     // The handshakes, the adapter's own configuration, the receive thread with its buffer.
     AdapterConnection m_connection{m_adapter, [this](const QByteArray& bytes, qint64 arrivalMs) {
                                        AppendReceived(bytes, arrivalMs);

@@ -38,9 +38,9 @@ PromptAnswer QtUserPrompts::DetailedMessage(QWidget* owner, const QString& text,
         box.setIcon(QMessageBox::Information);
         break;
     }
-    if (buttons == PromptButtons::YesNo) {
+    if (buttons == PromptButtons::YesNo || buttons == PromptButtons::YesNoDefaultNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton(buttons == PromptButtons::YesNo ? QMessageBox::Yes : QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes ? PromptAnswer::Yes : PromptAnswer::No;
     }

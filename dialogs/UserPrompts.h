@@ -7,7 +7,8 @@
 class QWidget;
 
 enum class PromptIcon { None, Error, Exclamation, Question, Information };
-enum class PromptButtons { Ok, YesNo };
+// YesNoDefaultNo: Enter answers No, for questions whose Yes loses something.
+enum class PromptButtons { Ok, YesNo, YesNoDefaultNo };
 enum class PromptAnswer { Ok, Yes, No };
 
 // Settings of an open or save file dialog.

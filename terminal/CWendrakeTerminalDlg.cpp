@@ -17,6 +17,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -194,6 +195,17 @@ void CWendrakeTerminalDlg::showEvent(QShowEvent* event) {
         m_focusSet = true;
         m_transferBox->setFocus(Qt::OtherFocusReason);
     }
+}
+
+// Escape with received data that is neither saved nor being captured asks first; No keeps the
+// window. Exit and the close box end it as they always did.
+void CWendrakeTerminalDlg::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Cancel) && m_session.HasUnsavedReceived() &&
+        !m_prompts.MayDiscardReceived()) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 // Escape, the close box and Exit all end here, like the framework's cancel.
@@ -469,6 +481,13 @@ void CWendrakeTerminalDlg::OnSaveHexData() {
 
 void CWendrakeTerminalDlg::SaveTextToFile(const QString& defaultFileName,
                                           const ReceivedText::Snapshot& text) {
-    if (const std::optional<QString> path = m_prompts.SaveFileName(defaultFileName))
-        m_prompts.SaveFailed(TerminalSession::SaveText(*path, text), *path);
+    // Counted with the text, before the dialog lets more reads in.
+    const qint64 received = m_session.Received().byteCount();
+    const quint64 clears = m_session.ClearCount();
+    if (const std::optional<QString> path = m_prompts.SaveFileName(defaultFileName)) {
+        const TerminalSession::SaveResult result = TerminalSession::SaveText(*path, text);
+        if (result == TerminalSession::SaveResult::Saved)
+            m_session.NoteSaved(received, clears);
+        m_prompts.SaveFailed(result, *path);
+    }
 }

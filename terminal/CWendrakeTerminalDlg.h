@@ -155,6 +155,8 @@ public:
     void done(int result) override;
 
 protected:
+    // Escape asks before it ends the program with received data in no file.
+    void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;

@@ -63,6 +63,12 @@ bool TerminalPrompts::AskToConnect() const {
                QStringLiteral("Connect"));
 }
 
+bool TerminalPrompts::MayDiscardReceived() const {
+    return m_prompts.Message(m_owner, QStringLiteral("Quit and discard the received data?"),
+                             QStringLiteral("Notice"), PromptIcon::Question,
+                             PromptButtons::YesNoDefaultNo) == PromptAnswer::Yes;
+}
+
 bool TerminalPrompts::MayOverwrite(const QString& fileName) const {
     return ask(fileName + QStringLiteral(" already exists, are you sure you want to overwrite?"),
                QStringLiteral("Notice"));

@@ -32,6 +32,8 @@ public:
                        WendrakeStatus status) const;
 
     bool AskToConnect() const;
+    // Before Escape ends the program with received data in no file; No is the default.
+    bool MayDiscardReceived() const;
     bool MayOverwrite(const QString& fileName) const;
 
     // Every save dialog of the receive work: one "*.txt" filter, "txt" added to a bare name, and

@@ -316,3 +316,128 @@ TEST_F(CaptureAndSaveTest, ClosingTheWindowClosesTheCaptureFile) {
     ReceiveDataFile again;
     EXPECT_TRUE(again.open(path));
 }
+
+// Escape ends the program only when nothing received would be lost, or after a Yes; received
+// data is kept by a save (of what had come when it was chosen) or by a capture that was on
+// since before it came. Exit and the close box do not ask.
+TEST_F(CaptureAndSaveTest, EscapeAsksBeforeDiscardingReceivedData) {
+    enum class Leave { EscapeInTransferBox, EscapeInReceiveView, ExitMenu, CloseBox };
+    struct Case {
+        const char* name;
+        std::function<void()> before;
+        Leave leave;
+        bool asks;
+        PromptAnswer answer; // when it asks
+    };
+    const auto save = [this](int menuItem, const char* name) {
+        prompts.FileAnswers.push_back(dir.filePath(name));
+        window->MenuAction(menuItem)->trigger();
+    };
+    const Case cases[] = {
+        {"nothing received", [] {}, Leave::EscapeInTransferBox, false, PromptAnswer::Yes},
+        {"received, No keeps the window", [this] { receive("data"); }, Leave::EscapeInTransferBox,
+         true, PromptAnswer::No},
+        {"received, Yes ends it", [this] { receive("data"); }, Leave::EscapeInTransferBox, true,
+         PromptAnswer::Yes},
+        {"from the receive view too", [this] { receive("data"); }, Leave::EscapeInReceiveView, true,
+         PromptAnswer::No},
+        {"saved as ASCII",
+         [&] {
+             receive("data");
+             save(Menu::SaveAsciiData, "a.txt");
+         },
+         Leave::EscapeInTransferBox, false, PromptAnswer::Yes},
+        {"saved as hex, then more came",
+         [&] {
+             receive("data");
+             save(Menu::SaveHexData, "h.txt");
+             receive("more");
+         },
+         Leave::EscapeInTransferBox, true, PromptAnswer::No},
+        {"save cancelled",
+         [this] {
+             receive("data");
+             prompts.FileAnswers.push_back(std::nullopt);
+             window->MenuAction(Menu::SaveAsciiData)->trigger();
+         },
+         Leave::EscapeInTransferBox, true, PromptAnswer::No},
+        {"save that failed",
+         [&] {
+             receive("data");
+             prompts.FileAnswers.push_back(dir.filePath("no/such/folder.txt"));
+             window->MenuAction(Menu::SaveAsciiData)->trigger();
+         },
+         Leave::EscapeInTransferBox, true, PromptAnswer::No},
+        {"captured since before it came",
+         [this] {
+             startCapture(dir.filePath("c1.txt"));
+             receive("data");
+         },
+         Leave::EscapeInTransferBox, false, PromptAnswer::Yes},
+        {"capture started after it came",
+         [this] {
+             receive("data");
+             startCapture(dir.filePath("c2.txt"));
+             receive("more");
+         },
+         Leave::EscapeInTransferBox, true, PromptAnswer::No},
+        {"capture stopped: the file keeps it",
+         [this] {
+             startCapture(dir.filePath("c3.txt"));
+             receive("data");
+             button(Id::Capture)->click();
+         },
+         Leave::EscapeInTransferBox, false, PromptAnswer::Yes},
+        {"capture that failed to write",
+         [this] {
+             startCapture(QStringLiteral("/dev/full"));
+             receive("data"); // its error box is answered by the recorder
+         },
+         Leave::EscapeInTransferBox, true, PromptAnswer::No},
+        {"cleared",
+         [this] {
+             receive("data");
+             button(Id::ClearReceiveData)->click();
+         },
+         Leave::EscapeInTransferBox, false, PromptAnswer::Yes},
+        {"Exit does not ask", [this] { receive("data"); }, Leave::ExitMenu, false,
+         PromptAnswer::Yes},
+        {"the close box does not ask", [this] { receive("data"); }, Leave::CloseBox, false,
+         PromptAnswer::Yes},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        window = makeWindow(dir.filePath("settings"));
+        showWindow();
+        c.before();
+        prompts.Prompts.clear();
+        prompts.Answers.assign({c.answer});
+        switch (c.leave) {
+        case Leave::EscapeInTransferBox:
+            QTest::keyClick(box(), Qt::Key_Escape);
+            break;
+        case Leave::EscapeInReceiveView:
+            view()->setFocus();
+            QTest::keyClick(view(), Qt::Key_Escape);
+            break;
+        case Leave::ExitMenu:
+            window->MenuAction(Menu::Exit)->trigger();
+            break;
+        case Leave::CloseBox:
+            window->close();
+            break;
+        }
+        if (c.asks) {
+            ASSERT_EQ(prompts.Prompts.size(), 1u);
+            expectPrompt(0, "Quit and discard the received data?", "Notice", PromptIcon::Question,
+                         PromptButtons::YesNoDefaultNo);
+        } else {
+            EXPECT_TRUE(prompts.Prompts.empty());
+        }
+        const bool stays = c.asks && c.answer == PromptAnswer::No;
+        EXPECT_EQ(window->isVisible(), stays);
+        if (!stays) {
+            EXPECT_EQ(window->result(), QDialog::Rejected);
+        }
+    }
+}

@@ -1,7 +1,7 @@
 #include "connection/AdapterAccessDetail.h"
 #include "connection/PlatformNoticeSource.h"
 #include "device/platform/HidrawPlatform.h"
-#include "resources/QtUserPrompts.h"
+#include "dialogs/QtUserPrompts.h"
 #include "terminal/CWendrakeTerminalDlg.h"
 #include "tests/support/RecordingPrompts.h"
 #include "tests/support/UnprivilegedFileAccess.h"

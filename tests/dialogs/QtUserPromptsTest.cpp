@@ -1,4 +1,4 @@
-#include "resources/QtUserPrompts.h"
+#include "dialogs/QtUserPrompts.h"
 
 #include "tests/support/WhenModal.h"
 

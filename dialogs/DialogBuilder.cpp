@@ -164,9 +164,9 @@ int captionMargin(const QAbstractButton* button) {
 
 } // namespace
 
-int DialogBuilder::captionWidth(const QAbstractButton* button) {
+int DialogBuilder::captionWidth(const QAbstractButton* button, const QFont& font) {
     const QString caption = QString(button->text()).remove(QLatin1Char('&'));
-    return button->fontMetrics().horizontalAdvance(caption) + 2 * captionMargin(button);
+    return QFontMetrics(font).horizontalAdvance(caption) + 2 * captionMargin(button);
 }
 
 void DialogBuilder::fitCaption(QAbstractButton* button) {

@@ -49,8 +49,9 @@ public:
     // would touch its button's edges gets a smaller font, keeping the style's button margin free
     // each side. Run again whenever the button is resized.
     static void fitCaption(QAbstractButton* button);
-    // The width at which a one-line caption in the button's font keeps that margin each side.
-    static int captionWidth(const QAbstractButton* button);
+    // The width at which the button's one-line caption in that font keeps the style's margin
+    // each side.
+    static int captionWidth(const QAbstractButton* button, const QFont& font);
     static QSize baseUnitsOf(const QFont& font);
 
     static QString objectNameFor(int id);     // "id1007"

@@ -50,6 +50,7 @@ CWendrakeTerminalDlg::CWendrakeTerminalDlg(CWendrake& adapter, AdapterNoticeSour
     connectSession();
 
     OnInitDialog();
+    applyMinimumSize();
 }
 
 CWendrakeTerminalDlg::~CWendrakeTerminalDlg() {
@@ -238,11 +239,24 @@ void CWendrakeTerminalDlg::OnSize() {
     // Resizes may come while the template is built, before the panel is there.
     if (!m_receive || !m_receive->view())
         return;
+    applyMinimumSize(); // the frame's size is known once the window is shown
     TerminalWindowLayout::FollowOuterEdge(
         this, m_receive->view(), Control(TerminalControl::StatusLine),
         qobject_cast<QAbstractButton*>(Control(TerminalControl::ClearReceiveData)));
     m_receive->placeFindBar();
     update();
+}
+
+// No smaller than the size at which every control shows.
+void CWendrakeTerminalDlg::applyMinimumSize() {
+    if (!m_receive || !m_receive->view())
+        return;
+    const QSize smallest = TerminalWindowLayout::MinimumSize(
+        this, m_receive->view(), Control(TerminalControl::StatusLine),
+        qobject_cast<QAbstractButton*>(Control(TerminalControl::ClearReceiveData)),
+        m_receive->findBar());
+    if (smallest != minimumSize())
+        setMinimumSize(smallest);
 }
 
 void CWendrakeTerminalDlg::paintEvent(QPaintEvent* event) {

@@ -174,6 +174,7 @@ private:
     void toggleOption(bool TerminalOptions::*option) {
         m_options.Toggle(option, m_receive->view());
     }
+    void applyMinimumSize();
     // The pin poll found the adapter gone: disconnect, and wait for it when asked to.
     void onAdapterLost();
     void reconnectIfBack();

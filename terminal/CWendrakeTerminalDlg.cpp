@@ -3,6 +3,7 @@
 #include "connection/ConnectionStatusText.h"
 #include "connection/ReceiveDataFile.h"
 #include "dialogs/DialogBuilder.h"
+#include "receiveview/ReceiveFindBar.h"
 #include "receiveview/ReceiveView.h"
 #include "resources/AppIcon.h"
 #include "resources/TerminalDialogTemplate.h"

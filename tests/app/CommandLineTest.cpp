@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 struct ArgumentsCase {
@@ -103,6 +105,11 @@ struct ProgramCase {
     bool onStandardOutput; // else on standard error, with nothing on standard output
     std::string firstLine;
 };
+
+// Its name, in test listings and failures.
+void PrintTo(const ProgramCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ProgramCommandLine : public ::testing::TestWithParam<ProgramCase> {};
 

@@ -112,7 +112,7 @@ TEST_F(DemoAdapterMenuTest, UnplugAndReplugTheConnectedAdapter) {
     ASSERT_TRUE(window->Adapter().IsConnected());
 
     menu->FirstAction()->trigger();
-    window->OnTimer(CWendrakeTerminalDlg::PinPollTimerId);
+    window->Session().PollPins();
     EXPECT_FALSE(window->Adapter().IsConnected());
     EXPECT_EQ(window->ReconnectSerial(), "WDK-DEMO-0001");
 

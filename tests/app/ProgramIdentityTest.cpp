@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 // The keys of the [Desktop Entry] group of a desktop file.
@@ -31,6 +33,11 @@ struct IdentityCase {
     ProgramIdentity identity;
     QString menuName;
 };
+
+// Its name, in test listings and failures.
+void PrintTo(const IdentityCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ProgramIdentityEntry : public ::testing::TestWithParam<IdentityCase> {};
 

@@ -253,7 +253,8 @@ TEST_P(NoDeviceBox, ShowsTheReasonUnderTheMessage) {
     QTemporaryDir settings;
     CWendrake wendrake(platform);
     PlatformNoticeSource notices(platform);
-    CWendrakeTerminalDlg window(wendrake, notices, prompts, settings.path());
+    AccessExplanation access(platform);
+    CWendrakeTerminalDlg window(wendrake, notices, access, prompts, settings.path());
     window.show();
     window.RefreshDeviceList();
     QString text, explanation, detail;

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 struct DefaultCase {
@@ -16,6 +18,11 @@ struct DefaultCase {
     QMessageBox::StandardButton expectedDefault;
     PromptAnswer enterAnswers;
 };
+
+// Its name, in test listings and failures.
+void PrintTo(const DefaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class QtUserPromptsQuestion : public ::testing::TestWithParam<DefaultCase> {};
 

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 // The terminal window's resize rule: what follows the outer edge, and the Clear Receive Data
 // caption within its fixed face.
 
@@ -107,6 +109,11 @@ struct MoveCase {
     QPoint move;
     QSize grow;
 };
+
+// Its name, in test listings and failures.
+void PrintTo(const MoveCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class MoveAndResizeTest : public TerminalWindowTest,
                           public ::testing::WithParamInterface<MoveCase> {};

@@ -27,8 +27,8 @@ for tool in cpack:cmake dpkg-shlibdeps:dpkg-dev lintian:lintian \
 done
 if [ ${#need[@]} -gt 0 ]; then
     echo "Installing missing tools: ${need[*]}"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}" \
-        >/dev/null 2>&1 || skip "could not install ${need[*]}"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}" ||
+        skip "could not install ${need[*]}"
 fi
 
 work="$(mktemp -d /tmp/wt-install-test.XXXXXX)"
@@ -36,14 +36,27 @@ chmod 755 "$work" # the test user reaches its home and the driving script below
 user="wtinst$$"
 installed=0
 extra=()
+# apt's and userdel's own words stay in the test's log: a failed purge must be readable there.
+purge() {
+    DEBIAN_FRONTEND=noninteractive apt-get purge -y -q "$pkg" || return 1
+    installed=0
+    [ ${#extra[@]} -eq 0 ] || DEBIAN_FRONTEND=noninteractive apt-get purge -y -q "${extra[@]}"
+}
+# userdel refuses a user that still runs a process (the X server may still be exiting).
+remove_user() {
+    id "$user" >/dev/null 2>&1 || return 0
+    for i in $(seq 1 100); do
+        pgrep -u "$user" >/dev/null || break
+        sleep 0.1
+    done
+    pgrep -u "$user" -a && echo "these processes of $user are still running"
+    userdel "$user"
+}
 cleanup() {
-    [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null
-    if [ $installed -eq 1 ]; then
-        DEBIAN_FRONTEND=noninteractive apt-get purge -y -q "$pkg" >/dev/null 2>&1
-        [ ${#extra[@]} -gt 0 ] &&
-            DEBIAN_FRONTEND=noninteractive apt-get purge -y -q "${extra[@]}" >/dev/null 2>&1
-    fi
-    id "$user" >/dev/null 2>&1 && userdel "$user" >/dev/null 2>&1
+    [ $installed -eq 1 ] && purge
+    remove_user
+    # Qt's fallback runtime folder, should a failed run have made one.
+    rm -rf "/tmp/runtime-$user"
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -55,8 +68,12 @@ deb="$(ls "$work"/pkg/*.deb)"
 echo "$deb"
 
 echo "== checks"
-lintian --fail-on error "$deb" 2>&1 | grep -v "running with root privileges" || true
-lintian --fail-on error "$deb" >/dev/null 2>&1 || fail "lintian reports errors"
+# lintian's temporary files go to the work folder, which goes at the end.
+mkdir "$work/tmp"
+lintian_status=0
+TMPDIR="$work/tmp" lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || lintian_status=$?
+grep -v "running with root privileges" "$work/lintian.log"
+[ $lintian_status -eq 0 ] || fail "lintian reports errors"
 dpkg-deb -x "$deb" "$work/x"
 desktop-file-validate "$work"/x/usr/share/applications/*.desktop || fail "desktop-file-validate"
 appstreamcli validate --no-net "$work"/x/usr/share/metainfo/*.xml || fail "appstreamcli validate"
@@ -78,12 +95,16 @@ grep -q 'TAG+="uaccess"' /usr/lib/udev/rules.d/70-wendrake-terminal.rules || fai
 
 echo "== run as an ordinary user"
 useradd -M -d "$work/home" -s /bin/sh "$user" || fail "useradd"
+uid="$(id -u "$user")"
 mkdir -p "$work/home/start"
-chown -R "$user:" "$work/home"
+# Qt takes a runtime folder only when it is the user's own with mode 0700; otherwise it makes
+# /tmp/runtime-<user>, which would outlive the user.
+mkdir -m 0700 "$work/runtime"
+chown -R "$user:" "$work/home" "$work/runtime"
 as_user() {
     setpriv --reuid="$user" --regid="$user" --init-groups \
         env -i HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" PATH=/usr/bin:/bin \
-        XDG_RUNTIME_DIR="$work/home" "$@"
+        XDG_RUNTIME_DIR="$work/runtime" "$@"
 }
 version="$(as_user /usr/bin/wendrake-terminal --version)"
 [ "$version" = "wendrake-terminal 1.5.1" ] || fail "--version said '$version'"
@@ -131,11 +152,13 @@ actual="$(od -An -tx1 "$saved")"
 [ -z "$(ls -A "$work/home/start")" ] || fail "the start folder got files: $(ls -A "$work/home/start")"
 
 echo "== remove"
-DEBIAN_FRONTEND=noninteractive apt-get purge -y -q "$pkg" >/dev/null 2>&1 || fail "apt-get purge"
-installed=0
-[ ${#extra[@]} -gt 0 ] && DEBIAN_FRONTEND=noninteractive apt-get purge -y -q "${extra[@]}" >/dev/null 2>&1
+purge || fail "apt-get purge"
 for f in /usr/bin/wendrake-terminal /usr/lib/udev/rules.d/70-wendrake-terminal.rules; do
     [ ! -e "$f" ] || fail "$f is still there after the purge"
 done
+remove_user || fail "userdel $user"
+# Nothing of the user may outlive it outside the work folder (a runtime folder, X sockets).
+left="$(find /tmp -xdev -uid "$uid" ! -path "$work" ! -path "$work/*" 2>/dev/null)"
+[ -z "$left" ] || fail "the removed user's uid $uid still owns: $left"
 echo "PASSED: package built, checked, installed, run as $user, settings saved, removed"
 exit 0

@@ -61,8 +61,9 @@ work="$(cd "$work" && pwd)"
 debs="$work/debs"
 
 # apt-get download as root would otherwise warn that its sandbox user cannot write the folder.
+# apt's own words stay in the test's log: a failed fetch must be readable there.
 apt_download() {
-    (cd "$debs" && apt-get download -q -o APT::Sandbox::User="$(id -un)" "$@") >/dev/null
+    (cd "$debs" && apt-get download -q -o APT::Sandbox::User="$(id -un)" "$@")
 }
 
 lists_updated=0
@@ -70,12 +71,12 @@ update_lists() {
     [ $lists_updated -eq 1 ] && return 0
     lists_updated=1
     echo "Updating the package lists"
-    $sudo apt-get update -q >/dev/null 2>&1
+    $sudo apt-get update -q
 }
 
 # The versioned kernel package behind linux-image-amd64 changes with security updates.
 resolve_kernel() {
-    apt-cache depends linux-image-amd64 2>/dev/null |
+    apt-cache depends linux-image-amd64 |
         awk '$1 == "Depends:" && $2 ~ /^linux-image-[0-9]/ { print $2; exit }'
 }
 
@@ -156,10 +157,10 @@ fi
 if ! command -v qemu-system-x86_64 >/dev/null; then
     echo "Installing qemu-system-x86"
     if ! DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
-        qemu-system-x86 >/dev/null 2>&1; then
+        qemu-system-x86; then
         update_lists || true
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
-            qemu-system-x86 >/dev/null 2>&1 ||
+            qemu-system-x86 ||
             skip "qemu-system-x86 could not be installed: no package registry reachable or no root"
     fi
 fi

@@ -251,7 +251,13 @@ INSTANTIATE_TEST_SUITE_P(
                    "CONNECTED  -  4000000000  -  <Parity Err>  -  <Flow Control Err>  -  9 Data "
                    "Bits  -  <Stop Bit Err>"},
         StatusCase{uart(0, 255, 255, 0, 255), "CONNECTED  -  0  -  <Parity Err>  -  <Flow Control "
-                                              "Err>  -  0 Data Bits  -  <Stop Bit Err>"}));
+                                              "Err>  -  0 Data Bits  -  <Stop Bit Err>"}),
+    [](const ::testing::TestParamInfo<StatusCase>& info) {
+        const UartConfig& u = info.param.uart;
+        return "Baud" + std::to_string(u.BaudRate) + "Parity" + std::to_string(u.Parity) + "Flow" +
+               std::to_string(u.FlowControl) + "Data" + std::to_string(u.DataBits) + "Stop" +
+               std::to_string(u.StopBits);
+    });
 
 TEST_F(TerminalWindowTest, UnreadableConfigurationShowsTheSettingsError) {
     addAdapter("SER-A");
@@ -350,7 +356,11 @@ INSTANTIATE_TEST_SUITE_P(Modes, PinModeTest,
                                            PinModeCase{1, 2, true, true},
                                            PinModeCase{2, 0, true, false},
                                            PinModeCase{3, 3, false, false},
-                                           PinModeCase{4, 1, false, true}));
+                                           PinModeCase{4, 1, false, true}),
+                         [](const ::testing::TestParamInfo<PinModeCase>& info) {
+                             return "Gpio0Mode" + std::to_string(info.param.gpio0Mode) +
+                                    "Gpio1Mode" + std::to_string(info.param.gpio1Mode);
+                         });
 
 // ---- Assistive tools ----
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <string>
 
 // The terminal window's resize rule: what follows the outer edge, and the Clear Receive Data
 // caption within its fixed face.
@@ -102,7 +103,11 @@ TEST_P(ResizeTest, ViewStatusAndClearFollowTheOuterEdge) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ResizeTest,
-                         ::testing::Values(QSize(1100, 950), QSize(820, 760), QSize(500, 400)));
+                         ::testing::Values(QSize(1100, 950), QSize(820, 760), QSize(500, 400)),
+                         [](const ::testing::TestParamInfo<QSize>& info) {
+                             return std::to_string(info.param.width()) + "x" +
+                                    std::to_string(info.param.height());
+                         });
 
 struct MoveCase {
     const char* name;

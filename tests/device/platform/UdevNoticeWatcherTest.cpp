@@ -91,7 +91,11 @@ TEST_P(UdevNoticeActions, EventCodeAndType) {
 INSTANTIATE_TEST_SUITE_P(Actions, UdevNoticeActions,
                          ::testing::Values(ActionCase{"add", 0x8000}, ActionCase{"remove", 0x8004},
                                            ActionCase{"change", 0}, ActionCase{"bind", 0},
-                                           ActionCase{"ADD", 0}, ActionCase{"", 0}));
+                                           ActionCase{"ADD", 0}, ActionCase{"", 0}),
+                         [](const ::testing::TestParamInfo<ActionCase>& info) {
+                             const std::string action = info.param.action;
+                             return action.empty() ? std::string("NoAction") : action;
+                         });
 
 TEST(UdevNotice, MalformedDevpathGivesNoNotice) {
     EXPECT_FALSE(UdevNoticeWatcher::notice("add", "/devices/virtual/misc/uhid"));

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr int LowEntry = 0;
+// Entry 0 (Low), like no selection, drives the pin low.
 constexpr int HighEntry = 1;
 constexpr int LeaveEntry = 2;
 
@@ -102,7 +102,6 @@ void CPinTestDlg::OnSetPinStates() {
             values |= bit;
         else if (entry == LeaveEntry)
             mask &= static_cast<std::uint8_t>(~bit);
-        // LowEntry or no selection: driven low.
     };
     apply(m_suspendList, PinLatchBit::Suspend);
     apply(m_vppctlList, PinLatchBit::Vppctl);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests, the demo and the package need; only what is
-# missing.
+# Installs the Debian packages the build, the tests, the checks (clang's sanitizers, libFuzzer and
+# symbolizer), the demo and the package need; only what is missing.
 set -euo pipefail
 
 packages=(
@@ -9,6 +9,7 @@ packages=(
     qt6-base-dev qt6-qpa-plugins libgl-dev
     libudev-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    clang-14 libclang-rt-14-dev llvm-14
     xvfb xauth imagemagick fonts-dejavu-core
     dpkg-dev lintian desktop-file-utils appstream xdotool
 )

@@ -1,4 +1,4 @@
-#include "terminal/HexTextParser.h"
+#include "connection/HexTextParser.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 #include <QByteArray>

@@ -82,8 +82,8 @@ echo "== install"
 # Whatever apt would add besides the package goes again at the end.
 mapfile -t extra < <(apt-get install -s --no-install-recommends "$deb" 2>/dev/null |
     awk '/^Inst /{print $2}' | grep -vx "$pkg")
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$deb" \
-    >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get install"; }
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$deb" ||
+    fail "apt-get install"
 installed=1
 for f in /usr/bin/wendrake-terminal /usr/bin/wendrake-terminal-demo \
     /usr/lib/udev/rules.d/70-wendrake-terminal.rules /usr/share/wendrake-terminal/help/index.html \

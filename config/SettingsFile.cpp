@@ -167,17 +167,23 @@ QByteArray SettingsFile::MergeSettings(const QByteArray& mine, const QByteArray&
                                        const QByteArray& onDisk) {
     QByteArray out = mine;
     qsizetype offset = 0;
+    // Only what a load would take from the file is kept from it.
+    qsizetype readable = onDisk.size();
     // Field by field, at the offsets and sizes of the one field table.
     const auto merge = [&](const auto& field) {
         const qsizetype size = sizeof(field);
         const bool changedHere = mine.mid(offset, size) != known.mid(offset, size);
-        if (!changedHere && onDisk.size() >= offset + size)
+        if (!changedHere && readable >= offset + size)
             out.replace(offset, size, onDisk.constData() + offset, size);
         offset += size;
         return true;
     };
     const TerminalSettings layout;
     adapterFields(layout, merge);
+    // A load takes the send options only from a whole file; a cut one gives their defaults,
+    // so its leftover bytes must not come back as values nobody saw.
+    if (onDisk.size() < FullSize)
+        readable = offset;
     sendOptionFields(layout, merge);
     return out;
 }

@@ -6,23 +6,15 @@
 #include "cli/ExitStatus.h"
 #include "cli/PinNames.h"
 #include "cli/UartSettingNames.h"
+#include "cli/UartStreamCommand.h"
 #include "connection/AdapterAccessDetail.h"
 #include "connection/AdapterConnection.h"
 
 #include <QEventLoop>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
-#include <QTimer>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <memory>
-#include <poll.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -76,10 +68,8 @@ int CliRunner::Run(const CliRequest& request) {
         return pins();
     if (request.Command == QLatin1String("fifo"))
         return fifo();
-    if (request.Command == QLatin1String("send"))
-        return send();
-    if (request.Command == QLatin1String("recv"))
-        return recv();
+    if (request.Command == QLatin1String("send") || request.Command == QLatin1String("recv"))
+        return stream();
     if (request.Command == QLatin1String("bridge"))
         return bridge();
     return fail(ExitStatus::Usage,
@@ -89,14 +79,10 @@ int CliRunner::Run(const CliRequest& request) {
 void CliRunner::Interrupt() {
     m_interrupted = true;
     m_adapter.StopWriteUart();
-    if (m_wake[1] >= 0) {
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t ignored = ::write(m_wake[1], &byte, 1);
-    }
-    // recv and bridge end as at the end of their time; send's loop ends when its worker has
-    // stopped.
-    if (m_loop && (m_request.Command == QLatin1String("recv") ||
-                   m_request.Command == QLatin1String("bridge")))
+    if (m_stream)
+        m_stream->Interrupt();
+    // The bridge ends as at the end of its time.
+    if (m_loop && m_request.Command == QLatin1String("bridge"))
         finishLoop(ExitStatus::Ok);
 }
 
@@ -107,8 +93,11 @@ int CliRunner::fail(int status, const QString& line) {
 }
 
 int CliRunner::adapterFail(const QString& what, int status) {
+    return adapterFail(what, status, m_platform.lastError());
+}
+
+int CliRunner::adapterFail(const QString& what, int status, const std::string& reason) {
     QString line = QStringLiteral("adapter ") + m_adapterName + QStringLiteral(": ") + what;
-    const std::string reason = m_platform.lastError();
     if (!reason.empty())
         line += QStringLiteral(" (") + QString::fromStdString(reason) + QLatin1Char(')');
     return fail(status, line);
@@ -279,6 +268,25 @@ int CliRunner::fifo() {
 
 // ---- send and recv: the whole connect sequence, and the settings back at the end ---------------
 
+int CliRunner::stream() {
+    UartStreamCommand::Host host;
+    host.Open = [this](AdapterConnection& connection, int& status) {
+        return open(connection, status) && startUart(connection, status);
+    };
+    host.Fail = [this](int status, const QString& line) { return fail(status, line); };
+    host.AdapterFail = [this](const QString& what, int status, const std::string& reason) {
+        return adapterFail(what, status, reason);
+    };
+    UartStreamCommand command(m_platform, m_adapter, m_request, std::move(host), m_interrupted);
+    m_stream = &command;
+    const auto forget = qScopeGuard([this] { m_stream = nullptr; });
+    if (m_request.Command == QLatin1String("send"))
+        return command.Send(m_streams.InputFd);
+    return command.Recv(m_streams.Out);
+}
+
+// ---- bridge -----------------------------------------------------------------------------------
+
 void CliRunner::finishLoop(int status) {
     if (m_done)
         return;
@@ -287,202 +295,6 @@ void CliRunner::finishLoop(int status) {
     if (m_loop)
         m_loop->quit();
 }
-
-void CliRunner::sendWorker(int fd, std::uint32_t reportPayload) {
-    // Whole reports per read where the input allows it, so only the last report is short.
-    std::vector<std::uint8_t> buffer(std::size_t(reportPayload) * 1024);
-    for (;;) {
-        pollfd fds[2] = {{fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            m_workerStatus = ExitStatus::FileError;
-            m_failureText = QStringLiteral("cannot wait for the input: ") +
-                            QString::fromLocal8Bit(std::strerror(errno));
-            break;
-        }
-        if (m_interrupted) {
-            m_workerStatus = ExitStatus::Interrupted;
-            break;
-        }
-        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-        if (got < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (got < 0) {
-            m_workerStatus = ExitStatus::FileError;
-            m_failureText = QStringLiteral("cannot read the input: ") +
-                            QString::fromLocal8Bit(std::strerror(errno));
-            break;
-        }
-        if (got == 0)
-            break;
-        std::atomic<std::uint32_t> progress{0};
-        const WendrakeStatus written =
-            m_adapter.WriteUart(buffer.data(), std::uint32_t(got), &progress);
-        m_sent += progress;
-        if (m_interrupted) {
-            m_workerStatus = ExitStatus::Interrupted;
-            break;
-        }
-        if (written != WendrakeOk) {
-            m_workerStatus = ExitStatus::DeviceFailure;
-            m_failureText = QStringLiteral("sending stopped after %1 bytes").arg(m_sent.load());
-            break;
-        }
-    }
-    QMetaObject::invokeMethod(
-        this, [this] { finishLoop(m_workerStatus); }, Qt::QueuedConnection);
-}
-
-int CliRunner::send() {
-    int fd = m_streams.InputFd;
-    const bool ownInput =
-        !m_request.InputFile.isEmpty() && m_request.InputFile != QLatin1String("-");
-    if (ownInput) {
-        fd = ::open(QFile::encodeName(m_request.InputFile).constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return fail(ExitStatus::FileError, QStringLiteral("cannot read ") +
-                                                   m_request.InputFile + QStringLiteral(": ") +
-                                                   QString::fromLocal8Bit(std::strerror(errno)));
-    }
-    const auto closeInput = qScopeGuard([&] {
-        if (ownInput)
-            ::close(fd);
-    });
-
-    AdapterConnection connection(m_adapter, {});
-    int status = ExitStatus::Ok;
-    if (!open(connection, status) || !startUart(connection, status)) {
-        // --keep keeps settings that were used; these never were, so the adapter's come back.
-        connection.Close();
-        return status;
-    }
-    if (::pipe2(m_wake, O_CLOEXEC) != 0) {
-        connection.Close();
-        return fail(ExitStatus::DeviceFailure, QStringLiteral("cannot make a pipe"));
-    }
-    QEventLoop loop;
-    m_loop = &loop;
-    m_done = false;
-    const std::uint32_t payload = m_adapter.Device().OutputReportLength() - 1u;
-    std::thread worker([this, fd, payload] { sendWorker(fd, payload); });
-    if (!m_done)
-        loop.exec();
-    worker.join();
-    m_loop = nullptr;
-    ::close(m_wake[0]);
-    ::close(m_wake[1]);
-    m_wake[0] = m_wake[1] = -1;
-    m_adapter.ResumeWriteUart();
-
-    connection.Close(m_request.Keep);
-    if (m_loopStatus == ExitStatus::DeviceFailure)
-        return adapterFail(m_failureText);
-    if (m_loopStatus == ExitStatus::Interrupted)
-        return fail(ExitStatus::Interrupted,
-                    QStringLiteral("interrupted after %1 bytes").arg(m_sent.load()));
-    if (m_loopStatus != ExitStatus::Ok)
-        return fail(m_loopStatus, m_failureText);
-    return ExitStatus::Ok;
-}
-
-void CliRunner::onReceived(const QByteArray& bytes) {
-    if (m_done || bytes.isEmpty())
-        return;
-    QByteArray chunk = bytes;
-    if (m_request.Count && m_written + std::uint64_t(chunk.size()) > *m_request.Count)
-        chunk.truncate(qsizetype(*m_request.Count - m_written));
-    if (m_output->write(chunk) != chunk.size()) {
-        m_failureText =
-            QStringLiteral("cannot write the received bytes: ") + m_output->errorString();
-        finishLoop(ExitStatus::FileError);
-        return;
-    }
-    m_written += std::uint64_t(chunk.size());
-    if (m_request.Count && m_written >= *m_request.Count)
-        finishLoop(ExitStatus::Ok);
-}
-
-int CliRunner::recv() {
-    std::unique_ptr<QFile> file;
-    m_output = m_streams.Out;
-    if (!m_request.OutputFile.isEmpty()) {
-        file = std::make_unique<QFile>(m_request.OutputFile);
-        if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-            return fail(ExitStatus::FileError, QStringLiteral("cannot write ") +
-                                                   m_request.OutputFile + QStringLiteral(": ") +
-                                                   file->errorString());
-        m_output = file.get();
-    }
-
-    AdapterConnection connection(m_adapter,
-                                 [this](const QByteArray& bytes, qint64) { onReceived(bytes); });
-    int status = ExitStatus::Ok;
-    if (!open(connection, status) || !startUart(connection, status)) {
-        // --keep keeps settings that were used; these never were, so the adapter's come back.
-        connection.Close();
-        return status;
-    }
-
-    if (!connection.StartReceiving()) {
-        connection.Close();
-        return adapterFail(QStringLiteral("no memory for the receive buffer"));
-    }
-
-    QEventLoop loop;
-    m_loop = &loop;
-    m_done = false;
-    m_written = 0;
-    QTimer timeout;
-    timeout.setSingleShot(true);
-    connect(&timeout, &QTimer::timeout, this,
-            [this] { finishLoop(m_request.Count ? ExitStatus::TimedOut : ExitStatus::Ok); });
-    // An unplugged adapter fails every read, and says so to the pin poll as it does in the
-    // window.
-    QTimer check;
-    check.setInterval(AdapterCheckMs);
-    connect(&check, &QTimer::timeout, this, [this] {
-        std::uint8_t latch = 0;
-        if (m_adapter.GetPinLatch(&latch) != WendrakeOk)
-            finishLoop(ExitStatus::DeviceFailure);
-    });
-    check.start();
-    if (m_request.TimeoutSeconds)
-        timeout.start(int(*m_request.TimeoutSeconds * 1000.0 + 0.5));
-    if (!m_interrupted)
-        loop.exec();
-    m_loop = nullptr;
-    check.stop();
-    timeout.stop();
-    const int result = m_loopStatus;
-    const std::string reason = m_platform.lastError();
-    // The reads taken before the stop reach onReceived, which ignores them once done.
-    connection.Close(m_request.Keep);
-    if (file)
-        file->close();
-
-    switch (result) {
-    case ExitStatus::DeviceFailure:
-        return fail(result,
-                    QStringLiteral("adapter ") + m_adapterName +
-                        QStringLiteral(": the adapter stopped answering") +
-                        (reason.empty() ? QString()
-                                        : QStringLiteral(" (") + QString::fromStdString(reason) +
-                                              QLatin1Char(')')));
-    case ExitStatus::TimedOut:
-        return fail(result, QStringLiteral("%1 of %2 bytes received in %3 s")
-                                .arg(m_written)
-                                .arg(*m_request.Count)
-                                .arg(*m_request.TimeoutSeconds));
-    case ExitStatus::FileError:
-        return fail(result, m_failureText);
-    default:
-        break;
-    }
-    return ExitStatus::Ok;
-}
-
-// ---- bridge -----------------------------------------------------------------------------------
 
 int CliRunner::bridge() {
     const AdapterFinder::Choice choice = m_finder.Choose(m_request.Serial);

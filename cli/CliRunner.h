@@ -1,16 +1,16 @@
 #pragma once
 
 #include "cli/CliRequest.h"
+#include "cli/UartStreamCommand.h"
 #include "connection/AdapterFinder.h"
 #include "device/CWendrake.h"
 
-#include <QByteArray>
 #include <QIODevice>
 #include <QObject>
 #include <QString>
 
 #include <atomic>
-#include <cstdint>
+#include <string>
 
 class AdapterConnection;
 class QEventLoop;
@@ -28,7 +28,7 @@ public:
     };
 
     // How often recv asks the adapter for its pin levels, to notice that it is gone.
-    static constexpr int AdapterCheckMs = 200;
+    static constexpr int AdapterCheckMs = UartStreamCommand::AdapterCheckMs;
 
     CliRunner(HidPlatform& platform, Streams streams, QObject* parent = nullptr);
     ~CliRunner() override;
@@ -46,8 +46,8 @@ private:
     int config();
     int pins();
     int fifo();
-    int send();
-    int recv();
+    // send and recv
+    int stream();
     int bridge();
 
     // Chooses and opens the adapter; false with status set (the line written) on a failure.
@@ -57,11 +57,10 @@ private:
     int fail(int status, const QString& line);
     // "adapter SERIAL: <what>", with the system's reason when it has one.
     int adapterFail(const QString& what, int status = 1);
+    int adapterFail(const QString& what, int status, const std::string& reason);
     void print(const QString& text);
     void printJson(const QJsonObject& object);
-    void onReceived(const QByteArray& bytes);
     void finishLoop(int status);
-    void sendWorker(int fd, std::uint32_t reportPayload);
 
     HidPlatform& m_platform;
     Streams m_streams;
@@ -70,18 +69,11 @@ private:
     CliRequest m_request;
     QString m_adapterName;
 
-    // send and recv
+    std::atomic<bool> m_interrupted{false};
+    // send and recv while they run
+    UartStreamCommand* m_stream = nullptr;
+    // bridge
     QEventLoop* m_loop = nullptr;
     int m_loopStatus = 0;
-    std::atomic<bool> m_interrupted{false};
-    int m_wake[2] = {-1, -1}; // wakes the send worker's wait for input
-    // recv
-    QIODevice* m_output = nullptr;
-    std::uint64_t m_written = 0;
     bool m_done = false;
-    // send: the bytes sent and the worker's status
-    std::atomic<std::uint64_t> m_sent{0};
-    int m_workerStatus = 0;
-    // The line of a failure of the send worker or of recv's output.
-    QString m_failureText;
 };

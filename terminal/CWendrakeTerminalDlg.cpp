@@ -1,7 +1,6 @@
 #include "terminal/CWendrakeTerminalDlg.h"
 
 #include "connection/ConnectionStatusText.h"
-#include "connection/ReceiveDataFile.h"
 #include "dialogs/DialogBuilder.h"
 #include "receiveview/ReceiveFindBar.h"
 #include "receiveview/ReceiveView.h"
@@ -433,7 +432,7 @@ void CWendrakeTerminalDlg::OnHelp() {
     HelpOpener(m_prompts.Prompts()).Open(this);
 }
 
-// ---- Receive view and capture ----
+// ---- Receive view ----
 
 void CWendrakeTerminalDlg::OnDataFormat() {
     m_receive->showFormat(IsAsciiFormat(), FormatSwitchCaret);
@@ -443,66 +442,4 @@ void CWendrakeTerminalDlg::OnClear() {
     m_receive->endFind();
     m_session.ClearReceived();
     m_receive->reset();
-}
-
-void CWendrakeTerminalDlg::OnBrowseReceiveFile() {
-    const std::optional<QString> path = m_prompts.SaveFileName(QStringLiteral("receive_data.txt"));
-    if (!path)
-        return;
-    ReceiveFileName = *path;
-    UpdateData(false);
-}
-
-void CWendrakeTerminalDlg::ToggleCapture() {
-    const auto setCaptureControlsEnabled = [this](bool enabled) {
-        for (int id : {TerminalControl::ReceiveFile, TerminalControl::AsciiFormat,
-                       TerminalControl::HexFormat})
-            if (QWidget* control = Control(id))
-                control->setEnabled(enabled);
-    };
-    auto* captureButton = qobject_cast<QAbstractButton*>(Control(TerminalControl::Capture));
-
-    if (!CaptureActive) {
-        if (ReceiveDataFile::existsForReading(ReceiveFileName) &&
-            !m_prompts.MayOverwrite(ReceiveFileName))
-            return;
-        if (!m_session.StartCapture(ReceiveFileName, !IsAsciiFormat())) {
-            m_prompts.FileError(QStringLiteral("Error opening file ") + ReceiveFileName);
-            return;
-        }
-        // The format cannot change while capturing: the file holds one form only.
-        setCaptureControlsEnabled(false);
-        if (captureButton)
-            captureButton->setText(QStringLiteral("Stop Capture and Save File"));
-        CaptureActive = 1;
-    } else {
-        m_session.StopCapture();
-        setCaptureControlsEnabled(true);
-        if (captureButton)
-            captureButton->setText(QStringLiteral("Capture Receive Data to File"));
-        CaptureActive = 0;
-    }
-    UpdateData(false);
-}
-
-// The texts are taken here, before the dialog opens: what arrives meanwhile is not saved.
-void CWendrakeTerminalDlg::OnSaveAsciiData() {
-    SaveTextToFile(QStringLiteral("ascii_data.txt"), m_session.Received().asciiSnapshot());
-}
-
-void CWendrakeTerminalDlg::OnSaveHexData() {
-    SaveTextToFile(QStringLiteral("hex_data.txt"), m_session.Received().hexSnapshot());
-}
-
-void CWendrakeTerminalDlg::SaveTextToFile(const QString& defaultFileName,
-                                          const ReceivedText::Snapshot& text) {
-    // Counted with the text, before the dialog lets more reads in.
-    const qint64 received = m_session.Received().byteCount();
-    const quint64 clears = m_session.ClearCount();
-    if (const std::optional<QString> path = m_prompts.SaveFileName(defaultFileName)) {
-        const TerminalSession::SaveResult result = TerminalSession::SaveText(*path, text);
-        if (result == TerminalSession::SaveResult::Saved)
-            m_session.NoteSaved(received, clears);
-        m_prompts.SaveFailed(result, *path);
-    }
 }

@@ -10,6 +10,7 @@
 #include "device/CWendrake.h"
 #include "device/WendrakeTypes.h"
 #include "dialogs/UserPrompts.h"
+#include "terminal/CaptureCommands.h"
 #include "terminal/CommandWindow.h"
 #include "terminal/OptionCommands.h"
 #include "terminal/PinCommands.h"
@@ -38,8 +39,8 @@ class ReceivePanel;
 
 // The program's main window: the widgets, the adapter list and its notices, the status line and
 // pin lists. The connection itself (sequences, threads, files) is the TerminalSession's; the
-// send, pin and option commands are SendCommands', PinCommands' and OptionCommands'. The
-// handlers here forward to them.
+// send, pin, option and capture commands are SendCommands', PinCommands', OptionCommands' and
+// CaptureCommands'. The handlers here forward to them.
 class CWendrakeTerminalDlg : public QDialog, public CommandWindow {
     Q_OBJECT
 
@@ -67,7 +68,7 @@ public:
     UserPrompts& Prompts() { return m_prompts.Prompts(); }
     SettingsFile& SettingsStore() { return m_session.SettingsStore(); }
     // The control of a template id, or null.
-    QWidget* Control(int id) const;
+    QWidget* Control(int id) const override;
     QAction* MenuAction(int id) const;
     TransferBox* Transfer() const override { return m_transferBox; }
     bool IsAsciiFormat() const override;
@@ -92,14 +93,14 @@ public:
     void SetAboutBox(std::function<void()> runAboutBox) { m_runAboutBox = std::move(runAboutBox); }
 
     // Bound members to controls (false) or controls to bound members (true).
-    void UpdateData(bool saveAndValidate);
+    void UpdateData(bool saveAndValidate) override;
 
     // ---- Receive and capture ----
     // One read of the receive thread, on the window's thread: capture file, stored texts, view.
     void AppendReceivedText(const QByteArray& bytes, qint64 arrivalMs = -1) {
         m_session.AppendReceived(bytes, arrivalMs);
     }
-    void ToggleCapture();
+    void ToggleCapture() { m_capture.ToggleCapture(); }
     QByteArray AsciiText() const { return m_session.Received().asciiText(); }
     QByteArray HexText() const { return m_session.Received().hexText(); }
     const ReceivedText& ReceivedData() const { return m_session.Received(); }
@@ -121,10 +122,10 @@ public slots:
     // ---- Receive and capture ----
     void OnDataFormat();
     void OnClear();
-    void OnBrowseReceiveFile();
+    void OnBrowseReceiveFile() { m_capture.BrowseReceiveFile(); }
     void OnCapture() { ToggleCapture(); }
-    void OnSaveAsciiData();
-    void OnSaveHexData();
+    void OnSaveAsciiData() { m_capture.SaveAsciiData(); }
+    void OnSaveHexData() { m_capture.SaveHexData(); }
 
     // ---- Sending ----
     void OnSendData() { m_send.SendData(); }
@@ -180,9 +181,6 @@ private:
     void reconnectIfBack();
     void showConnectionState(bool connected);
 
-    // ---- Receive view, capture and saving ----
-    void SaveTextToFile(const QString& defaultFileName, const ReceivedText::Snapshot& text);
-
     AdapterNoticeSource& m_notices;
     const AccessExplanation& m_access;
     TerminalPrompts m_prompts;
@@ -205,6 +203,8 @@ private:
     QString StatusText = QStringLiteral("NOT CONNECTED");
     QString ReceiveFileName = QStringLiteral("receive_data.txt");
     int CaptureActive = 0;
+    // After the bound members it sets.
+    CaptureCommands m_capture{*this, m_session, m_prompts, ReceiveFileName, CaptureActive};
 
     QFont TerminalFont;
     bool DeviceNotification = false;

@@ -3,8 +3,9 @@
 class QWidget;
 class TransferBox;
 
-// What the send, pin and option commands need of the window they serve: the connect check, the
-// transfer box, the format, the menu marks and the pin lists. The window implements it.
+// What the send, pin, option and capture commands need of the window they serve: the connect
+// check, the transfer box, the format, the menu marks, the pin lists and the capture controls.
+// The window implements it.
 class CommandWindow {
 public:
     virtual ~CommandWindow() = default;
@@ -21,6 +22,10 @@ public:
     virtual void SetMenuMark(int itemId, bool checked) = 0;
     // The entry selected in a drop-down list of the window (its control id); -1 for none.
     virtual int ListPosition(int controlId) const = 0;
+    // The control of a template id, or null.
+    virtual QWidget* Control(int id) const = 0;
+    // Bound members to controls (false) or controls to bound members (true).
+    virtual void UpdateData(bool saveAndValidate) = 0;
 
 protected:
     CommandWindow() = default;

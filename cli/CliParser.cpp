@@ -68,8 +68,16 @@ bool appliesTo(const Option& option, const QString& command) {
            commands.split(QLatin1Char(' ')).contains(command);
 }
 
+// Control characters are shown as \xNN, so a refusal stays one line in a script's log.
 QString quoted(const QString& text) {
-    return QLatin1Char('\'') + text + QLatin1Char('\'');
+    QString shown = QStringLiteral("'");
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown + QLatin1Char('\'');
 }
 
 CliParser::Outcome usageError(const QString& message) {

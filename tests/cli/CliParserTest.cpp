@@ -20,6 +20,9 @@ class CliUsageErrorTest : public ::testing::TestWithParam<UsageCase> {};
 const UsageCase UsageCases[] = {
     {"NoCommand", {}, "wendrake: no command given (try 'wendrake --help')"},
     {"UnknownCommand", {"frob"}, "wendrake: unknown command 'frob' (try 'wendrake --help')"},
+    {"ControlCharactersStayOnOneLine",
+     {"fr\nob\x7f"},
+     "wendrake: unknown command 'fr\\x0aob\\x7f' (try 'wendrake --help')"},
     {"UnknownLongOption",
      {"config", "--bogus"},
      "wendrake: unknown option '--bogus' for config (try 'wendrake config --help')"},

@@ -6,6 +6,7 @@
 #include "resources/TerminalMenu.h"
 #include "terminal/CWendrakeTerminalDlg.h"
 #include "tests/support/RecordingPrompts.h"
+#include "tests/support/WhenModal.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -25,20 +26,6 @@
 #include <memory>
 
 namespace {
-
-// Calls act with the next modal widget once it is up (polled from the event loop it runs).
-void whenModal(std::function<void(QWidget*)> act) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, act = std::move(act)] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            timer->stop();
-            timer->deleteLater();
-            act(modal);
-        }
-    });
-    timer->start();
-}
 
 class TerminalAppTest : public ::testing::Test {
 protected:

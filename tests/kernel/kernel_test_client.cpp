@@ -2,14 +2,17 @@
 // makes real to the kernel, and prints one line per check and "N passed, N failed". Transport
 // uhid: the uhid adapter program; usbhid: the USB/IP adapter program, whose adapters are USB
 // devices on the virtual host controller, driven by usbhid. The same checks run on both; usbhid
-// adds what only a USB adapter does (writes held by the device).
+// adds what only a USB adapter does (writes held by the device). With --wendrake, the program's
+// pty bridge is checked at the end.
 //
-//   kernel_test_client [--transport uhid|usbhid] --adapter PROGRAM
+//   kernel_test_client [--transport uhid|usbhid] --adapter PROGRAM [--wendrake PROGRAM]
 //   kernel_test_client --probe PATH      (the second process of the exclusive-open check)
 
 #include "device/CWendrake.h"
 #include "device/platform/HidrawPlatform.h"
 #include "emulator/AdapterFirmware.h"
+#include "tests/kernel/GuestChecks.h"
+#include "tests/kernel/PtyBridgeCheck.h"
 #include "tests/kernel/UartReader.h"
 #include "tests/kernel/UhidAdapterProcess.h"
 
@@ -38,43 +41,11 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 const std::string SerialA = "WDK-A-0001";
 const std::string SerialB = "WDK-B-0002";
 const std::string SerialC = "WDK-C-0003";
 
-int passed = 0;
-int failed = 0;
 bool usbhid = false;
-
-void check(bool ok, const std::string& name, const std::string& detail = {}) {
-    (ok ? passed : failed)++;
-    std::printf("%s %s%s%s\n", ok ? "PASS" : "FAIL", name.c_str(), detail.empty() ? "" : ": ",
-                detail.c_str());
-    std::fflush(stdout);
-}
-
-void note(const std::string& text) {
-    std::printf("NOTE %s\n", text.c_str());
-    std::fflush(stdout);
-}
-
-// Waits for a condition while the event loop runs, so device notices keep arriving.
-bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (Clock::now() >= end)
-            return condition();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-long long msSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 std::size_t hidrawNodeCount() {
     std::error_code ec;
@@ -111,24 +82,6 @@ int indexOfSerial(CWendrake& adapter, const std::string& serial) {
         if (serialAt(adapter, i) == serial)
             return static_cast<int>(i);
     return -1;
-}
-
-std::vector<std::uint8_t> testPattern(std::size_t size, std::uint32_t seed) {
-    std::vector<std::uint8_t> data(size);
-    std::uint32_t x = seed;
-    for (auto& b : data) {
-        x = x * 1664525u + 1013904223u;
-        b = static_cast<std::uint8_t>(x >> 24);
-    }
-    return data;
-}
-
-// Index of the first differing byte, or -1.
-long long firstDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
-    const auto [ia, ib] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
-    if (ia == a.end() && ib == b.end())
-        return -1;
-    return ia - a.begin();
 }
 
 std::string selfPath() {
@@ -928,6 +881,11 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--probe")
         return probe(argv[2]);
     std::vector<std::string> args(argv + 1, argv + argc);
+    std::string wendrake;
+    if (args.size() >= 2 && args[args.size() - 2] == "--wendrake") {
+        wendrake = args.back();
+        args.resize(args.size() - 2);
+    }
     if (args.size() == 4 && args[0] == "--transport") {
         usbhid = args[1] == "usbhid";
         if (!usbhid && args[1] != "uhid")
@@ -936,8 +894,8 @@ int main(int argc, char** argv) {
             args.erase(args.begin(), args.begin() + 2);
     }
     if (args.size() != 2 || args[0] != "--adapter") {
-        std::fprintf(stderr,
-                     "usage: kernel_test_client [--transport uhid|usbhid] --adapter PROGRAM\n");
+        std::fprintf(stderr, "usage: kernel_test_client [--transport uhid|usbhid] --adapter "
+                             "PROGRAM [--wendrake PROGRAM]\n");
         return 2;
     }
     QCoreApplication app(argc, argv);
@@ -984,6 +942,8 @@ int main(int argc, char** argv) {
     checkKernelFacts(h);
     checkNotices(h);
     platform.stopNotices();
+    if (!wendrake.empty())
+        checkPtyBridge(uhid, wendrake);
 
     std::printf("%s: %d passed, %d failed\n", usbhid ? "usbhid" : "uhid", passed, failed);
     return failed == 0 ? 0 : 1;

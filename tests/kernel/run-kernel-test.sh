@@ -5,8 +5,9 @@
 # controller (vhci_hcd), where the kernel's usbhid driver carries their reports.
 #
 #   run-kernel-test.sh --suite uhid|usbhid --work DIR --client PROGRAM --adapter PROGRAM
-#                      [--timeout SECONDS]
+#                      [--bridge WENDRAKE] [--timeout SECONDS]
 #
+# With --bridge, the wendrake program goes into the guest too and its pty bridge is checked there.
 # DIR caches the downloaded packages and the unpacked kernel between runs. Exit status: 0 when
 # every check in the guest passed, 77 when the kernel or the tools could not be had (the test is
 # skipped, never passed), 1 otherwise.
@@ -16,6 +17,7 @@ suite="uhid"
 work=""
 client=""
 adapter=""
+bridge=""
 timeout_s=300
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -23,12 +25,13 @@ while [ $# -gt 0 ]; do
     --work) work="$2"; shift 2 ;;
     --client) client="$2"; shift 2 ;;
     --adapter) adapter="$2"; shift 2 ;;
+    --bridge) bridge="$2"; shift 2 ;;
     --timeout) timeout_s="$2"; shift 2 ;;
     *) echo "run-kernel-test: unknown argument $1" >&2; exit 2 ;;
     esac
 done
-if [ -z "$work" ] || [ ! -x "$client" ] || [ ! -x "$adapter" ]; then
-    echo "usage: run-kernel-test.sh --suite uhid|usbhid --work DIR --client PROGRAM --adapter PROGRAM [--timeout S]" >&2
+if [ -z "$work" ] || [ ! -x "$client" ] || [ ! -x "$adapter" ] || { [ -n "$bridge" ] && [ ! -x "$bridge" ]; }; then
+    echo "usage: run-kernel-test.sh --suite uhid|usbhid --work DIR --client PROGRAM --adapter PROGRAM [--bridge WENDRAKE] [--timeout S]" >&2
     exit 2
 fi
 # Modules in load order: each after the ones it depends on.
@@ -183,27 +186,35 @@ for m in $modules; do
 done
 cp "$client" "$root/opt/wt/kernel_test_client"
 cp "$adapter" "$root/opt/wt/adapter"
-for bin in "$client" "$adapter"; do
+client_args=""
+if [ -n "$bridge" ]; then
+    cp "$bridge" "$root/opt/wt/wendrake"
+    client_args="--wendrake /opt/wt/wendrake"
+fi
+for bin in "$client" "$adapter" $bridge; do
     ldd "$bin" | awk '/=> \// { print $3 } /^[ \t]*\/[^ ]+ \(0x/ { print $1 }'
 done | sort -u | while read -r lib; do
     mkdir -p "$root$(dirname "$lib")"
     cp -L "$lib" "$root$lib"
 done
 
-printf '#!/bin/busybox sh\nsuite=%s\nmodules="%s"\n' "$suite" "$modules" >"$root/init"
+printf '#!/bin/busybox sh\nsuite=%s\nmodules="%s"\nclient_args="%s"\n' "$suite" "$modules" "$client_args" >"$root/init"
 cat >>"$root/init" <<'EOF'
 /bin/busybox --install -s /bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 mount -t tmpfs tmpfs /tmp
+# The bridge's pseudo-terminals.
+mkdir -p /dev/pts
+mount -t devpts -o ptmxmode=0666 devpts /dev/pts
 # No modules.dep in the package and nothing loads hid-generic by itself: without it no hidraw node.
 for m in $modules; do
     insmod /lib/modules/$m.ko || echo "GUEST: insmod $m failed"
 done
 export LC_ALL=C.UTF-8 HOME=/tmp
 cd /tmp
-/opt/wt/kernel_test_client --transport $suite --adapter /opt/wt/adapter
+/opt/wt/kernel_test_client --transport $suite --adapter /opt/wt/adapter $client_args
 echo "GUEST-EXIT: $?"
 # The drivers' own complaints, for the log. uhid warns once per output report it had to drop.
 echo "GUEST-DMESG: uhid dropped $(dmesg | grep -c 'Output queue is full') output reports"

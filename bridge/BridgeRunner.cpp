@@ -79,13 +79,35 @@ void BridgeRunner::close() {
     // Faces first (the link goes, clients are dropped), then the threads, then the adapter.
     m_pty.reset();
     m_rfc.reset();
-    if (m_port)
+    if (m_port) {
         m_port->stop();
+        logLosses();
+    }
     m_bridge.reset();
     m_port.reset();
     if (m_connection)
         m_connection->Close(m_options.keepSettings);
     m_connection.reset();
+}
+
+// Said once, when the adapter is let go: hidraw drops reports without telling anybody, so the
+// times the adapter went unread are what tell the user a run may have lost bytes.
+void BridgeRunner::logLosses() {
+    if (const qint64 dropped = m_bridge->droppedUnread())
+        qCInfo(lcBridge).noquote()
+            << QStringLiteral(
+                   "adapter %1: dropped %2 bytes that came while no client was connected")
+                   .arg(m_options.serial)
+                   .arg(dropped);
+    if (const qint64 stops = m_bridge->receiveStops())
+        qCInfo(lcBridge).noquote()
+            << QStringLiteral("adapter %1: a client did not read: %2 bytes held at most, reading "
+                              "paused %3 times; the adapter went unread %4 times, and then the "
+                              "host keeps 63 reports and drops newer ones")
+                   .arg(m_options.serial)
+                   .arg(m_bridge->heldPeak())
+                   .arg(stops)
+                   .arg(m_port->readerWaits());
 }
 
 void BridgeRunner::onGone() {

@@ -65,6 +65,7 @@ private:
     void close();
     void onGone();
     void lookForReturn();
+    void logLosses();
 
     CWendrake& m_adapter;
     Options m_options;

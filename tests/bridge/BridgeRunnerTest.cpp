@@ -3,6 +3,7 @@
 #include "device/CWendrake.h"
 #include "emulator/EmulatedHidPlatform.h"
 #include "tests/support/BridgeFixture.h"
+#include "tests/support/LogCapture.h"
 
 #include <QFileInfo>
 #include <QSignalSpy>
@@ -82,6 +83,30 @@ TEST_F(BridgeRunnerTest, ClientsReachTheAdapterAndTheEndWritesItsSettingsBack) {
     EXPECT_EQ(firmware.Uart(), found);
     EXPECT_FALSE(firmware.UartEnabled());
     EXPECT_FALSE(QFileInfo(options.linkPath).isSymLink());
+}
+
+// Bytes that came while nobody was connected are counted and said once at the end; a run that
+// lost nothing says nothing.
+TEST_F(BridgeRunnerTest, TheEndSaysWhatNoClientReceived) {
+    const struct {
+        std::string_view arrived;
+        QString said;
+    } cases[] = {
+        {"", ""},
+        {"unread", "adapter BRIDGE-1: dropped 6 bytes that came while no client was connected"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.said.toStdString());
+        LogCapture log("wendrake.bridge");
+        startRunner();
+        firmware.InjectUartInput(c.arrived);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return runner->bridge()->droppedUnread() == qint64(c.arrived.size()); },
+            ClientBoundMs));
+        runner->stop();
+        const QStringList said = log.lines().filter(QStringLiteral("adapter BRIDGE-1:"));
+        EXPECT_EQ(said, c.said.isEmpty() ? QStringList() : QStringList{c.said});
+    }
 }
 
 TEST_F(BridgeRunnerTest, UnplugTakesTheLinkAwayAndReplugBringsItBack) {

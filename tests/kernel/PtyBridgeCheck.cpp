@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -167,10 +168,70 @@ void checkPacketModeFacts() {
         ::close(master);
 }
 
+// The rest the bridge relies on: what a client can and cannot set on a pty, and how the master
+// tells whether a client has the node open.
+void checkPtyLineFacts() {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const bool made = master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0;
+    const std::string node = made ? ::ptsname(master) : "";
+    auto hungUp = [&] {
+        pollfd p{master, POLLIN, 0};
+        return ::poll(&p, 1, 0) >= 0 && (p.revents & POLLHUP);
+    };
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    const bool watched =
+        made && watch >= 0 && ::inotify_add_watch(watch, node.c_str(), IN_OPEN | IN_CLOSE) >= 0;
+    const bool hupBefore = made && hungUp();
+    const int client = made ? ::open(node.c_str(), O_RDWR | O_NOCTTY) : -1;
+    const bool hupWhileOpen = client >= 0 && hungUp();
+
+    termios2 t{};
+    bool eightBits = false;
+    if (client >= 0 && ::ioctl(client, TCGETS2, &t) == 0) {
+        t.c_cflag = (t.c_cflag & ~CSIZE) | CS7 | PARENB | PARODD;
+        ::ioctl(client, TCSETS2, &t);
+        eightBits = ::ioctl(client, TCGETS2, &t) == 0 && (t.c_cflag & CSIZE) == CS8 &&
+                    !(t.c_cflag & PARENB);
+    }
+    int modemLines = 0;
+    const bool modemRefused =
+        client >= 0 && ::ioctl(client, TIOCMGET, &modemLines) == -1 && errno == ENOTTY;
+    if (client >= 0)
+        ::close(client);
+    const bool hupAfter = made && hungUp();
+
+    std::string events;
+    alignas(inotify_event) char buffer[512];
+    for (ssize_t n; watched && (n = ::read(watch, buffer, sizeof buffer)) > 0;)
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+            events += (e->mask & IN_OPEN) ? "open " : (e->mask & IN_CLOSE) ? "close " : "other ";
+            at += ssize_t(sizeof(inotify_event)) + e->len;
+        }
+
+    check(eightBits, "kernel: a pty keeps 8 bits without parity whatever the client sets",
+          "cflag " + std::to_string(t.c_cflag));
+    check(modemRefused, "kernel: modem-line ioctls on a pty fail with ENOTTY");
+    // Never opened, the master reports no hang-up: the bridge opens and closes the node once
+    // itself before it watches for clients.
+    check(!hupBefore && !hupWhileOpen && hupAfter,
+          "kernel: the master reports POLLHUP after a client closed the node, not before its first "
+          "open nor while it is open",
+          std::string("before ") + (hupBefore ? "HUP" : "-") + ", open " +
+              (hupWhileOpen ? "HUP" : "-") + ", after " + (hupAfter ? "HUP" : "-"));
+    check(events == "open close ",
+          "kernel: inotify on the node reports the client's open and close", events);
+    if (watch >= 0)
+        ::close(watch);
+    if (master >= 0)
+        ::close(master);
+}
+
 } // namespace
 
 void checkPtyBridge(UhidAdapterProcess& uhid, const std::string& wendrake) {
     checkPacketModeFacts();
+    checkPtyLineFacts();
     const int failedBefore = failed;
     const bool plugged = uhid.command("plug D " + Serial).rfind("ok", 0) == 0 &&
                          waitFor([] { return hidrawNodeWithSerial(Serial); }, 10000);

@@ -42,6 +42,7 @@ QString systemError(const char* call, int error) {
 bool readTermios(int fd, termios2* t) {
     return ::ioctl(fd, TCGETS2, t) == 0;
 }
+
 } // namespace
 
 PtyFace::PtyFace(Bridge& bridge, QObject* parent) : BridgeFace(parent), m_bridge(bridge) {
@@ -199,6 +200,7 @@ void PtyFace::checkClient() {
             m_holding = true;
             if (m_bridge.claim(this)) {
                 readSettings();
+                readWaiting();
                 updateReading();
             } else {
                 m_holding = false;
@@ -223,6 +225,7 @@ void PtyFace::checkClient() {
         writeToMaster(message.constData(), message.size());
     } else if (!hungUp) {
         readSettings();
+        readWaiting();
     }
     emit clientChanged(true);
     if (hungUp)
@@ -245,6 +248,8 @@ void PtyFace::clientClosed() {
             m_settle.stop();
             readSettings();
         }
+        // Nobody holds bytes for this client any more: the far end may send again.
+        sendXonIfStopped();
         m_bridge.release(this);
     }
     m_holding = false;
@@ -284,6 +289,16 @@ void PtyFace::onMasterReadable() {
             return;
         }
         if (n == 0)
+            return;
+        handlePacket(buffer, n);
+    }
+}
+
+void PtyFace::readWaiting() {
+    char buffer[ReadSize];
+    for (int i = 0; i < ReadsPerNotice; ++i) {
+        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        if (n <= 0)
             return;
         handlePacket(buffer, n);
     }
@@ -382,9 +397,16 @@ qint64 PtyFace::deliver(const char* data, qint64 size) {
 
 void PtyFace::onMasterWritable() {
     m_writeNotifier->setEnabled(false);
-    if (m_sentXoff && m_holding) {
-        m_sentXoff = false;
-        m_bridge.port().writeBytes(QByteArray(1, Xon));
-    }
     emit readyForMore();
+    // Only once the bridge has handed over all it held: on the first room in the pty the far
+    // end would start again while the client is still behind, and be stopped again at once.
+    if (m_holding && m_bridge.heldBytes() == 0)
+        sendXonIfStopped();
+}
+
+void PtyFace::sendXonIfStopped() {
+    if (!m_sentXoff)
+        return;
+    m_sentXoff = false;
+    m_bridge.port().writeBytes(QByteArray(1, Xon));
 }

@@ -54,6 +54,9 @@ signals:
 
 private:
     void onMasterReadable();
+    // What the client did before it was seen, a flush of its input at its open above all: done
+    // now, not on a later turn of the event loop, when it would drop bytes that came after it.
+    void readWaiting();
     void handlePacket(const char* packet, qint64 size);
     void onMasterWritable();
     void onNodeEvent();
@@ -63,6 +66,7 @@ private:
     void readSettings();
     void updateReading();
     qint64 writeToMaster(const char* data, qint64 size);
+    void sendXonIfStopped();
 
     Bridge& m_bridge;
     int m_master = -1;

@@ -2,9 +2,12 @@
 #include "tests/support/BridgeFixture.h"
 #include "tests/support/TestBytes.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFileInfo>
 
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -22,6 +25,34 @@ protected:
     bool waitForNoClient() {
         return QTest::qWaitFor([this] { return !face.hasClient() && !bridge.holder(); },
                                ClientBoundMs);
+    }
+
+    // A client on the raw node with the input flags named in flags ("IXON,IXOFF"), running
+    // script after its set-up; returned once the face has read its settings.
+    std::unique_ptr<QProcess> startRawClient(const QString& flags, const QString& script,
+                                             const QStringList& args = {}) {
+        static const QString setUp = QStringLiteral(R"(
+import os, sys, termios, tty, hashlib
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
+tty.setraw(fd)
+a = termios.tcgetattr(fd)
+a[0] |= sum(getattr(termios, f) for f in sys.argv[2].split(',') if f)
+a[4] = a[5] = termios.B57600
+termios.tcsetattr(fd, termios.TCSANOW, a)
+def take(n):
+    got = b''
+    while len(got) < n: got += os.read(fd, n - len(got))
+    return got
+print('open', flush=True)
+)");
+        auto client = start(python3(), QStringList{"-c", setUp + script, link, flags} + args);
+        QProcess* p = client.get();
+        EXPECT_TRUE(QTest::qWaitFor([p] { return p->canReadLine(); }, ClientBoundMs));
+        EXPECT_EQ(p->readLine(), "open\n");
+        // The rate it set shows that the face has read the flags set with it.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [this] { return face.hasClient() && port.current.BaudRate == 57600; }, ClientBoundMs));
+        return client;
     }
 
     PtyFace face{bridge};
@@ -254,5 +285,129 @@ TEST_F(PtyFaceTest, FlowBytesFromTheFarEndAreTakenOutOfTheStream) {
     ASSERT_EQ(c.exitCode, 0) << c.err.toStdString();
     EXPECT_EQ(c.out, "open\nabc\n!\n");
 }
+
+// The master of the face's pty, among this process's descriptors.
+int masterOf(const QString& node) {
+    for (const QString& entry : QDir("/proc/self/fd").entryList(QDir::Files | QDir::System)) {
+        unsigned number = 0;
+        if (::ioctl(entry.toInt(), TIOCGPTN, &number) == 0 &&
+            node == QStringLiteral("/dev/pts/%1").arg(number))
+            return entry.toInt();
+    }
+    return -1;
+}
+
+int waitingIn(int fd) {
+    int count = 0;
+    return ::ioctl(fd, FIONREAD, &count) == 0 ? count : -1;
+}
+
+struct FarEndFlowCase {
+    const char* name;
+    const char* flags;
+    QByteArray first; // what the client reads of "a" XOFF
+    QByteArray rest;  // and of XON "b"
+    bool holdsClient; // the far end's XOFF holds what the client sends until its XON
+};
+
+class PtyFarEndFlowTest : public PtyFaceTest,
+                          public ::testing::WithParamInterface<FarEndFlowCase> {};
+
+const char* const SendBetween = R"(
+print(take(int(sys.argv[3])).hex(), flush=True)
+os.write(fd, b'z'); print('sent', flush=True)
+print(take(int(sys.argv[4])).hex(), flush=True)
+)";
+
+TEST_P(PtyFarEndFlowTest, FarEndXoffAndXonStopAndStartTheClientOnlyWithIxon) {
+    const FarEndFlowCase& f = GetParam();
+    const int master = masterOf(face.nodePath());
+    ASSERT_GE(master, 0);
+    auto client = startRawClient(f.flags, SendBetween,
+                                 {QString::number(f.first.size()), QString::number(f.rest.size())});
+    port.inject("a\x13");
+    QByteArray out;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            out += client->readAllStandardOutput();
+            return out.contains("sent\n");
+        },
+        ClientBoundMs));
+    if (f.holdsClient) {
+        // The client's byte waits in the pty: a face reading it would take it on the next turn
+        // of the event loop.
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return waitingIn(master) > 0 || !port.written.isEmpty(); }, ClientBoundMs));
+        for (int turn = 0; turn < 10; ++turn)
+            QCoreApplication::processEvents();
+        EXPECT_EQ(port.written, "");
+    } else {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return port.written == "z"; }, ClientBoundMs));
+    }
+    port.inject("\x11"
+                "b");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return port.written == "z"; }, ClientBoundMs))
+        << port.written.toHex().data();
+    const Client c = finish(std::move(client));
+    ASSERT_EQ(c.exitCode, 0) << c.err.toStdString();
+    EXPECT_EQ(out + c.out, f.first.toHex() + "\nsent\n" + f.rest.toHex() + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flow, PtyFarEndFlowTest,
+    ::testing::Values(FarEndFlowCase{"Ixon", "IXON", "a", "b", true},
+                      FarEndFlowCase{"IxonAndIxoff", "IXON,IXOFF", "a", "b", true},
+                      FarEndFlowCase{"Neither", "", "a\x13", QByteArray("\x11") + "b", false}),
+    [](const ::testing::TestParamInfo<FarEndFlowCase>& info) {
+        return std::string(info.param.name);
+    });
+
+struct HoldCase {
+    const char* name;
+    const char* flags;
+    bool leaves;     // the client goes without reading what waits for it
+    QByteArray wire; // the flow bytes the adapter is sent
+};
+
+class PtyHoldTest : public PtyFaceTest, public ::testing::WithParamInterface<HoldCase> {};
+
+const char* const ReadAllWhenTold = R"(
+got = take(int(sys.stdin.readline()))
+print(hashlib.sha256(got).hexdigest(), flush=True)
+)";
+
+// With IXOFF the far end is sent one XOFF when the bridge starts holding bytes the client does
+// not read, and one XON once all of them are in the pty or the client has gone; no flow bytes
+// without IXOFF.
+TEST_P(PtyHoldTest, IxoffStopsTheFarEndOnceWhileHoldingAndStartsItOnceAfter) {
+    const HoldCase& h = GetParam();
+    // No flow bytes in the data, so IXON takes none of it out.
+    QByteArray data = pattern(80 << 10);
+    data.replace('\x11', '\x12').replace('\x13', '\x14');
+    auto client = startRawClient(h.flags, ReadAllWhenTold);
+    port.inject(data.left(64 << 10));
+    ASSERT_GT(bridge.heldBytes(), 0) << "the pty took 64 KiB unread";
+    EXPECT_EQ(port.written, h.wire.left(1));
+    port.inject(data.mid(64 << 10));
+    EXPECT_EQ(port.written, h.wire.left(1)) << "a second XOFF while holding";
+    client->write(h.leaves ? "0\n" : QByteArray::number(data.size()) + "\n");
+    const Client c = finish(std::move(client));
+    ASSERT_EQ(c.exitCode, 0) << c.err.toStdString();
+    if (!h.leaves) {
+        EXPECT_EQ(c.out.trimmed(),
+                  QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
+    }
+    ASSERT_TRUE(waitForNoClient());
+    EXPECT_EQ(port.written.toHex(), h.wire.toHex());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flow, PtyHoldTest,
+    ::testing::Values(HoldCase{"IxoffClientReads", "IXOFF", false, "\x13\x11"},
+                      HoldCase{"IxoffClientLeaves", "IXOFF", true, "\x13\x11"},
+                      HoldCase{"IxonAndIxoff", "IXON,IXOFF", false, "\x13\x11"},
+                      HoldCase{"IxonAlone", "IXON", false, ""},
+                      HoldCase{"NeitherClientLeaves", "", true, ""}),
+    [](const ::testing::TestParamInfo<HoldCase>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -12,6 +12,7 @@
 // termios2 and BOTHER: any rate, which the glibc termios cannot read back.
 #include <asm/termbits.h>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -43,6 +44,26 @@ bool readTermios(int fd, termios2* t) {
     return ::ioctl(fd, TCGETS2, t) == 0;
 }
 
+// The classic code of a rate that has one, else BOTHER. A client that saves the line with the
+// classic calls and puts it back at its exit sees no rate in BOTHER and would leave its own.
+tcflag_t rateCode(std::uint32_t rate) {
+    static constexpr struct {
+        std::uint32_t rate;
+        tcflag_t code;
+    } Codes[] = {{50, B50},           {75, B75},           {110, B110},         {134, B134},
+                 {150, B150},         {200, B200},         {300, B300},         {600, B600},
+                 {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+                 {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+                 {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+                 {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+                 {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+                 {3500000, B3500000}, {4000000, B4000000}};
+    for (const auto& c : Codes) {
+        if (c.rate == rate)
+            return c.code;
+    }
+    return BOTHER;
+}
 } // namespace
 
 PtyFace::PtyFace(Bridge& bridge, QObject* parent) : BridgeFace(parent), m_bridge(bridge) {
@@ -107,8 +128,8 @@ bool PtyFace::open(const QString& linkPath, QString* error) {
     t.c_oflag = 0;
     t.c_lflag = EXTPROC;
     t.c_cflag &= ~(CBAUD | CIBAUD | CSTOPB | CRTSCTS);
-    t.c_cflag |=
-        BOTHER | CLOCAL | CREAD | (line.StopBits ? CSTOPB : 0) | (line.FlowControl ? CRTSCTS : 0);
+    t.c_cflag |= rateCode(line.BaudRate) | CLOCAL | CREAD | (line.StopBits ? CSTOPB : 0) |
+                 (line.FlowControl ? CRTSCTS : 0);
     t.c_ispeed = t.c_ospeed = line.BaudRate;
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
-    python3-serial picocom
+    python3-serial picocom tio
     qt6-base-dev qt6-qpa-plugins libgl-dev
     libudev-dev
     libgtest-dev libgmock-dev libbenchmark-dev

@@ -184,16 +184,42 @@ INSTANTIATE_TEST_SUITE_P(
         SttyCase{"ParityRefused", {"38400", "parenb"}, 38400, 0, 0, true}),
     [](const ::testing::TestParamInfo<SttyCase>& info) { return std::string(info.param.name); });
 
-TEST_F(PtyFaceTest, PicocomWithPipedInputSendsItAtItsRate) {
-    if (!have("picocom"))
-        GTEST_SKIP() << "picocom is not installed";
-    const Client c = run("picocom", {"-q", "-b", "38400", "-x", "1500", link}, "hello");
+struct PipedClientCase {
+    const char* name;
+    const char* program;
+    QStringList args; // before the link
+};
+
+class PtyPipedClientTest : public PtyFaceTest,
+                           public ::testing::WithParamInterface<PipedClientCase> {};
+
+TEST_P(PtyPipedClientTest, PipedInputGoesOutAtItsRateAndTheLineComesBack) {
+    const PipedClientCase& p = GetParam();
+    if (!have(p.program))
+        GTEST_SKIP() << p.program << " is not installed";
+    auto client = start(p.program, p.args + QStringList{link});
+    client->write("hello");
+    // The client has the line at its rate until its input ends.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return port.written == "hello"; }, ClientBoundMs))
+        << port.written.data();
+    client->closeWriteChannel();
+    const Client c = finish(std::move(client));
     EXPECT_EQ(c.exitCode, 0) << c.err.toStdString();
-    EXPECT_EQ(port.written, "hello");
     EXPECT_EQ(port.rateAtWrite, QList<std::uint32_t>(port.rateAtWrite.size(), 38400u));
-    // picocom puts the line back as it found it when it exits.
+    // The client puts the line back as it found it when it exits.
+    ASSERT_TRUE(waitForNoClient());
     EXPECT_EQ(port.current.BaudRate, 115200u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Clients, PtyPipedClientTest,
+                         ::testing::Values(
+                             // picocom ends 1.5 s after its input, tio at its end.
+                             PipedClientCase{
+                                 "Picocom", "picocom", {"-q", "-b", "38400", "-x", "1500"}},
+                             PipedClientCase{"Tio", "tio", {"--mute", "-b", "38400"}}),
+                         [](const ::testing::TestParamInfo<PipedClientCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(PtyFaceTest, LinkPointsAtAnOwnerOnlyNodeAndGoesWithTheFace) {
     EXPECT_EQ(QFileInfo(link).symLinkTarget(), face.nodePath());

@@ -37,8 +37,8 @@ public:
     int Run(const CliRequest& request);
 
 public slots:
-    // Ctrl-C or SIGTERM: recv ends as at its end; send stops before its next report. The
-    // adapter's settings are written back either way.
+    // Ctrl-C or SIGTERM: recv ends as at its end (an interruption short of --count); send stops
+    // before its next report. The adapter's settings are written back either way.
     void Interrupt();
 
 private:

@@ -10,5 +10,6 @@ inline constexpr int NoPermission = 4;  // this user may not open the adapter
 inline constexpr int InUse = 5;         // another program has the adapter open
 inline constexpr int TimedOut = 6;      // recv: fewer bytes than --count within --timeout
 inline constexpr int FileError = 7;     // an input or output file could not be read or written
-inline constexpr int Interrupted = 130; // send ended by Ctrl-C or SIGTERM before the end
+// send ended by Ctrl-C or SIGTERM before the end, or recv before --count bytes
+inline constexpr int Interrupted = 130;
 } // namespace ExitStatus

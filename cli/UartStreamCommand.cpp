@@ -30,9 +30,14 @@ void UartStreamCommand::Interrupt() {
         const char byte = 1;
         [[maybe_unused]] const ssize_t ignored = ::write(m_wake[1], &byte, 1);
     }
-    // recv ends as at the end of its time; send's loop ends when its worker has stopped.
+    // recv ends as at the end of its time, short of its count an interruption; send's loop
+    // ends when its worker has stopped.
     if (m_loop && m_request.Command == QLatin1String("recv"))
-        finishLoop(ExitStatus::Ok);
+        finishLoop(recvInterrupted());
+}
+
+int UartStreamCommand::recvInterrupted() const {
+    return m_request.Count ? ExitStatus::Interrupted : ExitStatus::Ok;
 }
 
 void UartStreamCommand::finishLoop(int status) {
@@ -207,7 +212,9 @@ int UartStreamCommand::Recv(QIODevice* out) {
     check.start();
     if (m_request.TimeoutSeconds)
         timeout.start(int(*m_request.TimeoutSeconds * 1000.0 + 0.5));
-    if (!m_interrupted)
+    if (m_interrupted)
+        finishLoop(recvInterrupted());
+    else
         loop.exec();
     m_loop = nullptr;
     check.stop();
@@ -229,6 +236,10 @@ int UartStreamCommand::Recv(QIODevice* out) {
                                        .arg(*m_request.TimeoutSeconds));
     case ExitStatus::FileError:
         return m_host.Fail(result, m_failureText);
+    case ExitStatus::Interrupted:
+        return m_host.Fail(result, QStringLiteral("interrupted after %1 of %2 bytes")
+                                       .arg(m_written)
+                                       .arg(*m_request.Count));
     default:
         break;
     }

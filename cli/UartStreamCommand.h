@@ -42,10 +42,13 @@ public:
     int Send(int inputFd);
     int Recv(QIODevice* out);
 
-    // After the runner's interrupted flag is set: wakes send's worker, ends recv as at its end.
+    // After the runner's interrupted flag is set: wakes send's worker, ends recv as at its end
+    // (an interruption when --count was given and not reached).
     void Interrupt();
 
 private:
+    // recv's status when Ctrl-C or SIGTERM ends it.
+    int recvInterrupted() const;
     void onReceived(const QByteArray& bytes);
     void finishLoop(int status);
     void sendWorker(int fd, std::uint32_t reportPayload);

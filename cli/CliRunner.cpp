@@ -10,7 +10,6 @@
 #include "connection/AdapterAccessDetail.h"
 #include "connection/AdapterConnection.h"
 
-#include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
@@ -82,8 +81,8 @@ void CliRunner::Interrupt() {
     if (m_stream)
         m_stream->Interrupt();
     // The bridge ends as at the end of its time.
-    if (m_loop && m_request.Command == QLatin1String("bridge"))
-        finishLoop(ExitStatus::Ok);
+    if (m_request.Command == QLatin1String("bridge"))
+        m_bridgeLoop.Finish(ExitStatus::Ok);
 }
 
 int CliRunner::fail(int status, const QString& line) {
@@ -287,15 +286,6 @@ int CliRunner::stream() {
 
 // ---- bridge -----------------------------------------------------------------------------------
 
-void CliRunner::finishLoop(int status) {
-    if (m_done)
-        return;
-    m_done = true;
-    m_loopStatus = status;
-    if (m_loop)
-        m_loop->quit();
-}
-
 int CliRunner::bridge() {
     const AdapterFinder::Choice choice = m_finder.Choose(m_request.Serial);
     if (choice.What != AdapterFinder::Outcome::Found)
@@ -343,20 +333,14 @@ int CliRunner::bridge() {
                      .arg(runner.rfc2217()->serverPort());
     print(where + QLatin1Char('\n'));
 
-    QEventLoop loop;
-    m_loop = &loop;
-    m_loopStatus = ExitStatus::Ok;
-    m_done = false;
     QString endReason;
     connect(&runner, &BridgeRunner::ended, this, [&](const QString& reason) {
         endReason = reason;
-        finishLoop(ExitStatus::DeviceFailure);
+        m_bridgeLoop.Finish(ExitStatus::DeviceFailure);
     });
-    if (!m_interrupted)
-        loop.exec();
-    m_loop = nullptr;
+    const int status = m_bridgeLoop.Run();
     runner.stop();
-    if (m_loopStatus != ExitStatus::Ok)
-        return fail(m_loopStatus, endReason);
+    if (status != ExitStatus::Ok)
+        return fail(status, endReason);
     return ExitStatus::Ok;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/CliRequest.h"
+#include "cli/CommandLoop.h"
 #include "cli/UartStreamCommand.h"
 #include "connection/AdapterFinder.h"
 #include "device/CWendrake.h"
@@ -13,7 +14,6 @@
 #include <string>
 
 class AdapterConnection;
-class QEventLoop;
 
 // Runs one request of wendrake on the adapters of a HID platform: chooses the adapter, opens it
 // with the window's handshakes, does the command and tears the connection down in the window's
@@ -60,7 +60,6 @@ private:
     int adapterFail(const QString& what, int status, const std::string& reason);
     void print(const QString& text);
     void printJson(const QJsonObject& object);
-    void finishLoop(int status);
 
     HidPlatform& m_platform;
     Streams m_streams;
@@ -72,8 +71,6 @@ private:
     std::atomic<bool> m_interrupted{false};
     // send and recv while they run
     UartStreamCommand* m_stream = nullptr;
-    // bridge
-    QEventLoop* m_loop = nullptr;
-    int m_loopStatus = 0;
-    bool m_done = false;
+    // bridge; Interrupt ends it also before it runs
+    CommandLoop m_bridgeLoop;
 };

@@ -3,7 +3,6 @@
 #include "cli/ExitStatus.h"
 #include "connection/AdapterConnection.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QScopeGuard>
 #include <QTimer>
@@ -32,21 +31,12 @@ void UartStreamCommand::Interrupt() {
     }
     // recv ends as at the end of its time, short of its count an interruption; send's loop
     // ends when its worker has stopped.
-    if (m_loop && m_request.Command == QLatin1String("recv"))
-        finishLoop(recvInterrupted());
+    if (m_request.Command == QLatin1String("recv"))
+        m_loop.Finish(recvInterrupted());
 }
 
 int UartStreamCommand::recvInterrupted() const {
     return m_request.Count ? ExitStatus::Interrupted : ExitStatus::Ok;
-}
-
-void UartStreamCommand::finishLoop(int status) {
-    if (m_done)
-        return;
-    m_done = true;
-    m_loopStatus = status;
-    if (m_loop)
-        m_loop->quit();
 }
 
 void UartStreamCommand::sendWorker(int fd, std::uint32_t reportPayload) {
@@ -92,7 +82,7 @@ void UartStreamCommand::sendWorker(int fd, std::uint32_t reportPayload) {
         }
     }
     QMetaObject::invokeMethod(
-        this, [this] { finishLoop(m_workerStatus); }, Qt::QueuedConnection);
+        this, [this] { m_loop.Finish(m_workerStatus); }, Qt::QueuedConnection);
 }
 
 int UartStreamCommand::Send(int inputFd) {
@@ -123,33 +113,28 @@ int UartStreamCommand::Send(int inputFd) {
         connection.Close();
         return m_host.Fail(ExitStatus::DeviceFailure, QStringLiteral("cannot make a pipe"));
     }
-    QEventLoop loop;
-    m_loop = &loop;
-    m_done = false;
     const std::uint32_t payload = m_adapter.Device().OutputReportLength() - 1u;
     std::thread worker([this, fd, payload] { sendWorker(fd, payload); });
-    if (!m_done)
-        loop.exec();
+    const int result = m_loop.Run();
     worker.join();
-    m_loop = nullptr;
     ::close(m_wake[0]);
     ::close(m_wake[1]);
     m_wake[0] = m_wake[1] = -1;
     m_adapter.ResumeWriteUart();
 
     connection.Close(m_request.Keep);
-    if (m_loopStatus == ExitStatus::DeviceFailure)
+    if (result == ExitStatus::DeviceFailure)
         return m_host.AdapterFail(m_failureText, ExitStatus::DeviceFailure, m_platform.lastError());
-    if (m_loopStatus == ExitStatus::Interrupted)
+    if (result == ExitStatus::Interrupted)
         return m_host.Fail(ExitStatus::Interrupted,
                            QStringLiteral("interrupted after %1 bytes").arg(m_sent.load()));
-    if (m_loopStatus != ExitStatus::Ok)
-        return m_host.Fail(m_loopStatus, m_failureText);
+    if (result != ExitStatus::Ok)
+        return m_host.Fail(result, m_failureText);
     return ExitStatus::Ok;
 }
 
 void UartStreamCommand::onReceived(const QByteArray& bytes) {
-    if (m_done || bytes.isEmpty())
+    if (m_loop.Finished() || bytes.isEmpty())
         return;
     QByteArray chunk = bytes;
     if (m_request.Count && m_written + std::uint64_t(chunk.size()) > *m_request.Count)
@@ -157,12 +142,12 @@ void UartStreamCommand::onReceived(const QByteArray& bytes) {
     if (m_output->write(chunk) != chunk.size()) {
         m_failureText =
             QStringLiteral("cannot write the received bytes: ") + m_output->errorString();
-        finishLoop(ExitStatus::FileError);
+        m_loop.Finish(ExitStatus::FileError);
         return;
     }
     m_written += std::uint64_t(chunk.size());
     if (m_request.Count && m_written >= *m_request.Count)
-        finishLoop(ExitStatus::Ok);
+        m_loop.Finish(ExitStatus::Ok);
 }
 
 int UartStreamCommand::Recv(QIODevice* out) {
@@ -192,14 +177,11 @@ int UartStreamCommand::Recv(QIODevice* out) {
                                   ExitStatus::DeviceFailure, m_platform.lastError());
     }
 
-    QEventLoop loop;
-    m_loop = &loop;
-    m_done = false;
     m_written = 0;
     QTimer timeout;
     timeout.setSingleShot(true);
     connect(&timeout, &QTimer::timeout, this,
-            [this] { finishLoop(m_request.Count ? ExitStatus::TimedOut : ExitStatus::Ok); });
+            [this] { m_loop.Finish(m_request.Count ? ExitStatus::TimedOut : ExitStatus::Ok); });
     // An unplugged adapter fails every read, and says so to the pin poll as it does in the
     // window.
     QTimer check;
@@ -207,19 +189,14 @@ int UartStreamCommand::Recv(QIODevice* out) {
     connect(&check, &QTimer::timeout, this, [this] {
         std::uint8_t latch = 0;
         if (m_adapter.GetPinLatch(&latch) != WendrakeOk)
-            finishLoop(ExitStatus::DeviceFailure);
+            m_loop.Finish(ExitStatus::DeviceFailure);
     });
     check.start();
     if (m_request.TimeoutSeconds)
         timeout.start(int(*m_request.TimeoutSeconds * 1000.0 + 0.5));
-    if (m_interrupted)
-        finishLoop(recvInterrupted());
-    else
-        loop.exec();
-    m_loop = nullptr;
+    const int result = m_loop.Run();
     check.stop();
     timeout.stop();
-    const int result = m_loopStatus;
     const std::string reason = m_platform.lastError();
     // The reads taken before the stop reach onReceived, which ignores them once done.
     connection.Close(m_request.Keep);

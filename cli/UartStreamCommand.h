@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/CliRequest.h"
+#include "cli/CommandLoop.h"
 #include "device/CWendrake.h"
 
 #include <QByteArray>
@@ -14,7 +15,6 @@
 #include <string>
 
 class AdapterConnection;
-class QEventLoop;
 
 // send and recv: streams bytes between the adapter's UART and a file or the standard streams.
 class UartStreamCommand : public QObject {
@@ -38,7 +38,7 @@ public:
                       Host host, const std::atomic<bool>& interrupted, QObject* parent = nullptr);
     ~UartStreamCommand() override;
 
-    // Both block until the command is done, running an event loop meanwhile.
+    // Both block until the command is done, running an event loop meanwhile; one of them, once.
     int Send(int inputFd);
     int Recv(QIODevice* out);
 
@@ -50,7 +50,6 @@ private:
     // recv's status when Ctrl-C or SIGTERM ends it.
     int recvInterrupted() const;
     void onReceived(const QByteArray& bytes);
-    void finishLoop(int status);
     void sendWorker(int fd, std::uint32_t reportPayload);
 
     HidPlatform& m_platform;
@@ -59,9 +58,8 @@ private:
     Host m_host;
     const std::atomic<bool>& m_interrupted;
 
-    QEventLoop* m_loop = nullptr;
-    int m_loopStatus = 0;
-    bool m_done = false;
+    // Finished by Interrupt (recv), the send worker, recv's count, time, adapter check or output.
+    CommandLoop m_loop;
     int m_wake[2] = {-1, -1}; // wakes the send worker's wait for input
     // recv
     QIODevice* m_output = nullptr;

@@ -1,9 +1,11 @@
 // The bridge at the adapter's full rate and its round trip. An emulated adapter (hidraw-like
 // queue) receives one 64-byte report a millisecond; the bridge hands it through the pty to a
 // client thread that reads the link. Figures: CPU time of the bridge (the whole process less the
-// client and the feeder threads) per second of wall time, and that every byte arrived in order.
-// Then the round trip of one byte written to the link, looped back by the adapter and read again:
-// median and 99th percentile.
+// client and the feeder threads) per second of wall time, split by thread: the main thread
+// (pump and pty writes), the adapter reader (and within it the emulated hidraw's reads, which
+// stand in for the kernel's) and the writer; and that every byte arrived in order. Then the
+// round trip of one byte written to the link, looped back by the adapter and read again: median
+// and 99th percentile.
 //
 //   bridge_rate           10 s of rate, 5000 round trips
 //   bridge_rate --smoke   1 s, 200 round trips (CI)
@@ -17,6 +19,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -27,7 +30,9 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <map>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <termios.h>
 #include <thread>
@@ -65,6 +70,52 @@ std::uint8_t patternByte(std::uint64_t i) {
     return static_cast<std::uint8_t>(i * 11 + 3);
 }
 
+// The emulated hidraw's reads, timed on the reading thread's CPU clock: with a real adapter the
+// kernel does this work instead (in the bridge's read calls, at a different cost).
+class TimedPlatform : public EmulatedHidPlatform {
+public:
+    TransferOutcome readReports(HidHandle handle, std::uint8_t* buffer, std::size_t length,
+                                std::uint32_t timeoutMs, std::size_t& bytesRead) override {
+        const double before = threadCpuSeconds();
+        const TransferOutcome outcome =
+            EmulatedHidPlatform::readReports(handle, buffer, length, timeoutMs, bytesRead);
+        m_readNanos += std::uint64_t((threadCpuSeconds() - before) * 1e9);
+        return outcome;
+    }
+    double readSeconds() const { return double(m_readNanos) / 1e9; }
+
+private:
+    std::atomic<std::uint64_t> m_readNanos{0};
+};
+
+// CPU time and times scheduled of each thread of this process, by name (the main thread as
+// "main"), from the kernel's scheduler figures.
+struct ThreadFigures {
+    double seconds = 0;
+    std::uint64_t runs = 0;
+};
+
+std::map<std::string, ThreadFigures> threadFigures() {
+    std::map<std::string, ThreadFigures> figures;
+    const QString self = QString::number(::getpid());
+    for (const QString& tid :
+         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(tid));
+        QFile stat(QStringLiteral("/proc/self/task/%1/schedstat").arg(tid));
+        if (!comm.open(QIODevice::ReadOnly) || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const std::string name =
+            tid == self ? std::string("main") : comm.readAll().trimmed().toStdString();
+        const QList<QByteArray> fields = stat.readAll().trimmed().split(' ');
+        if (fields.size() < 3)
+            continue;
+        ThreadFigures& f = figures[name];
+        f.seconds += fields[0].toDouble() / 1e9;
+        f.runs += fields[2].toULongLong();
+    }
+    return figures;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -73,7 +124,7 @@ int main(int argc, char** argv) {
     const int seconds = smoke ? 1 : 10;
     const int roundTrips = smoke ? 200 : 5000;
 
-    EmulatedHidPlatform platform;
+    TimedPlatform platform;
     AdapterFirmware& firmware = platform.AddAdapter("BENCH-1");
     CWendrake adapter(platform);
     if (adapter.Connect(0) != WendrakeOk || adapter.EnableUart() != WendrakeOk) {
@@ -107,6 +158,7 @@ int main(int argc, char** argv) {
     std::atomic<bool> inOrder{true};
     double feederCpu = 0, readerCpu = 0;
     std::thread reader([&] {
+        pthread_setname_np(pthread_self(), "client");
         std::vector<std::uint8_t> buffer(1 << 16);
         while (received < total) {
             pollfd p{client, POLLIN, 0};
@@ -125,6 +177,7 @@ int main(int argc, char** argv) {
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     std::thread feeder([&] {
+        pthread_setname_np(pthread_self(), "feeder");
         timespec next{};
         clock_gettime(CLOCK_MONOTONIC, &next);
         std::uint8_t report[ReportBytes];
@@ -142,20 +195,38 @@ int main(int argc, char** argv) {
         feederCpu = threadCpuSeconds();
     });
     const double cpuBefore = processCpuSeconds();
+    const double hidrawBefore = platform.readSeconds();
+    auto threadsBefore = threadFigures();
     const auto wallBefore = std::chrono::steady_clock::now();
     while (!done) // a quit posted late by the first phase may end a loop early
         loop.exec();
+    auto threadsAfter = threadFigures();
+    const double hidraw = platform.readSeconds() - hidrawBefore;
     feeder.join();
     reader.join();
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
     const double bridgeCpu = processCpuSeconds() - cpuBefore - feederCpu - readerCpu;
-    std::printf("rate: %llu of %llu bytes, %s, %.1f s; bridge CPU %.2f%% of a core "
-                "(adapter side, bridge and pty), reader waits %llu, reports dropped %llu\n",
+    std::printf("rate: %llu of %llu bytes, %s, %.1f s, reader waits %llu, reports dropped %llu\n",
                 (unsigned long long)received.load(), (unsigned long long)total,
-                inOrder ? "in order" : "OUT OF ORDER", wall, 100.0 * bridgeCpu / wall,
-                (unsigned long long)port.readerWaits(),
+                inOrder ? "in order" : "OUT OF ORDER", wall, (unsigned long long)port.readerWaits(),
                 (unsigned long long)platform.DroppedInputReports(platform.IdOf(firmware)));
+    auto percent = [&](double seconds) { return 100.0 * seconds / wall; };
+    auto part = [&](const char* name) {
+        return ThreadFigures{threadsAfter[name].seconds - threadsBefore[name].seconds,
+                             threadsAfter[name].runs - threadsBefore[name].runs};
+    };
+    const ThreadFigures mainThread = part("main");
+    const ThreadFigures readThread = part("bridge-read");
+    const ThreadFigures writeThread = part("bridge-write");
+    std::printf("bridge CPU %.2f%% of a core; without the emulated hidraw's reads %.2f%%\n",
+                percent(bridgeCpu), percent(bridgeCpu - hidraw));
+    std::printf("  main thread (pump, pty writes) %.2f%%, %.0f runs/s\n"
+                "  adapter reader %.2f%%, %.0f runs/s (of it the emulated hidraw's reads %.2f%%)\n"
+                "  adapter writer %.2f%%, %.0f runs/s\n",
+                percent(mainThread.seconds), double(mainThread.runs) / wall,
+                percent(readThread.seconds), double(readThread.runs) / wall, percent(hidraw),
+                percent(writeThread.seconds), double(writeThread.runs) / wall);
 
     // Round trip: one byte out through the link and back through the looped-back adapter.
     firmware.SetLoopback(true);

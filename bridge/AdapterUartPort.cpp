@@ -5,6 +5,7 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <pthread.h>
 
 AdapterUartPort::AdapterUartPort(CWendrake& adapter, const UartConfig& line, QObject* parent)
     : AdapterPort(parent), m_adapter(adapter), m_line(line) {}
@@ -41,6 +42,8 @@ void AdapterUartPort::stop() {
 }
 
 void AdapterUartPort::readLoop() {
+    // Named, so top -H and the benchmark can tell the bridge's threads apart.
+    pthread_setname_np(pthread_self(), "bridge-read");
     int failures = 0;
     for (;;) {
         {
@@ -88,6 +91,7 @@ void AdapterUartPort::notifyReceived() {
 }
 
 void AdapterUartPort::writeLoop() {
+    pthread_setname_np(pthread_self(), "bridge-write");
     for (;;) {
         QByteArray chunk;
         {

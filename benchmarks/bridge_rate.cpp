@@ -88,11 +88,11 @@ private:
     std::atomic<std::uint64_t> m_readNanos{0};
 };
 
-// CPU time and times scheduled of each thread of this process, by name (the main thread as
-// "main"), from the kernel's scheduler figures.
+// CPU time and wake-ups (switches away to wait, not counting preemption) of each thread of this
+// process, by name (the main thread as "main"), from the kernel's figures.
 struct ThreadFigures {
     double seconds = 0;
-    std::uint64_t runs = 0;
+    std::uint64_t wakeUps = 0;
 };
 
 std::map<std::string, ThreadFigures> threadFigures() {
@@ -102,16 +102,17 @@ std::map<std::string, ThreadFigures> threadFigures() {
          QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(tid));
         QFile stat(QStringLiteral("/proc/self/task/%1/schedstat").arg(tid));
-        if (!comm.open(QIODevice::ReadOnly) || !stat.open(QIODevice::ReadOnly))
+        QFile status(QStringLiteral("/proc/self/task/%1/status").arg(tid));
+        if (!comm.open(QIODevice::ReadOnly) || !stat.open(QIODevice::ReadOnly) ||
+            !status.open(QIODevice::ReadOnly))
             continue;
         const std::string name =
             tid == self ? std::string("main") : comm.readAll().trimmed().toStdString();
-        const QList<QByteArray> fields = stat.readAll().trimmed().split(' ');
-        if (fields.size() < 3)
-            continue;
         ThreadFigures& f = figures[name];
-        f.seconds += fields[0].toDouble() / 1e9;
-        f.runs += fields[2].toULongLong();
+        f.seconds += stat.readAll().split(' ').value(0).toDouble() / 1e9;
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("voluntary_ctxt_switches:"))
+                f.wakeUps += line.mid(line.indexOf(':') + 1).trimmed().toULongLong();
     }
     return figures;
 }
@@ -218,19 +219,20 @@ int main(int argc, char** argv) {
     auto percent = [&](double seconds) { return 100.0 * seconds / wall; };
     auto part = [&](const char* name) {
         return ThreadFigures{threadsAfter[name].seconds - threadsBefore[name].seconds,
-                             threadsAfter[name].runs - threadsBefore[name].runs};
+                             threadsAfter[name].wakeUps - threadsBefore[name].wakeUps};
     };
     const ThreadFigures mainThread = part("main");
     const ThreadFigures readThread = part("bridge-read");
     const ThreadFigures writeThread = part("bridge-write");
     std::printf("bridge CPU %.2f%% of a core; without the emulated hidraw's reads %.2f%%\n",
                 percent(bridgeCpu), percent(bridgeCpu - hidraw));
-    std::printf("  main thread (pump, pty writes) %.2f%%, %.0f runs/s\n"
-                "  adapter reader %.2f%%, %.0f runs/s (of it the emulated hidraw's reads %.2f%%)\n"
-                "  adapter writer %.2f%%, %.0f runs/s\n",
-                percent(mainThread.seconds), double(mainThread.runs) / wall,
-                percent(readThread.seconds), double(readThread.runs) / wall, percent(hidraw),
-                percent(writeThread.seconds), double(writeThread.runs) / wall);
+    std::printf("  main thread (pump, pty writes) %.2f%%, %.0f wake-ups/s\n"
+                "  adapter reader %.2f%%, %.0f wake-ups/s (of it the emulated hidraw's reads "
+                "%.2f%%)\n"
+                "  adapter writer %.2f%%, %.0f wake-ups/s\n",
+                percent(mainThread.seconds), double(mainThread.wakeUps) / wall,
+                percent(readThread.seconds), double(readThread.wakeUps) / wall, percent(hidraw),
+                percent(writeThread.seconds), double(writeThread.wakeUps) / wall);
 
     // Round trip: one byte out through the link and back through the looped-back adapter.
     firmware.SetLoopback(true);

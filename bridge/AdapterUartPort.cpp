@@ -5,6 +5,7 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <chrono>
 #include <pthread.h>
 
 AdapterUartPort::AdapterUartPort(CWendrake& adapter, const UartConfig& line, QObject* parent)
@@ -32,6 +33,7 @@ void AdapterUartPort::stop() {
         m_stop = true;
     }
     m_readRoom.notify_all();
+    m_pauseEnd.notify_all();
     m_writeWork.notify_all();
     m_adapter.StopReadUart();
     m_adapter.StopWriteUart();
@@ -44,7 +46,13 @@ void AdapterUartPort::stop() {
 void AdapterUartPort::readLoop() {
     // Named, so top -H and the benchmark can tell the bridge's threads apart.
     pthread_setname_np(pthread_self(), "bridge-read");
+    using Clock = std::chrono::steady_clock;
+    constexpr auto handOver = std::chrono::milliseconds(HandOverMs);
     int failures = 0;
+    // Bytes keep coming when a read found them waiting or had them within HandOverMs.
+    bool streaming = false;
+    Clock::time_point lastBytes;
+    Clock::time_point readFrom;
     for (;;) {
         {
             std::unique_lock lock(m_mutex);
@@ -52,6 +60,20 @@ void AdapterUartPort::readLoop() {
                 ++m_readerWaits;
                 m_readRoom.wait(lock,
                                 [this] { return m_stop || m_received.size() < ReceiveQueueBound; });
+            }
+            readFrom = lastBytes;
+            if (streaming && !m_clientWrote && !m_stop) {
+                ++m_readerPauses;
+                m_readerPausing = true;
+                if (!m_pauseEnd.wait_until(lock, lastBytes + handOver,
+                                           [this] { return m_stop || m_clientWrote; }))
+                    readFrom = lastBytes + handOver;
+                m_readerPausing = false;
+            }
+            if (m_clientWrote) {
+                // The client may await an answer: no pause before the read that brings it.
+                m_clientWrote = false;
+                streaming = false;
             }
             if (m_stop)
                 return;
@@ -73,12 +95,22 @@ void AdapterUartPort::readLoop() {
         failures = 0;
         if (count == 0)
             continue;
-        std::lock_guard lock(m_mutex);
-        m_received.append(reinterpret_cast<const char*>(m_readBuffer.get()), count);
-        if (!m_receivedPosted) {
+        const Clock::time_point now = Clock::now();
+        // A read that brought half of what one read takes: reports come faster than a pause
+        // allows for, and the host's queue must not fill.
+        streaming = now - readFrom < handOver && count < m_readBufferSize / 2;
+        lastBytes = now;
+        bool post = false;
+        {
+            std::lock_guard lock(m_mutex);
+            m_received.append(reinterpret_cast<const char*>(m_readBuffer.get()), count);
+            post = !m_receivedPosted;
             m_receivedPosted = true;
-            QMetaObject::invokeMethod(this, &AdapterUartPort::notifyReceived, Qt::QueuedConnection);
         }
+        // Posted unlocked: the woken main thread takes the bytes at once and would otherwise
+        // wait for this lock.
+        if (post)
+            QMetaObject::invokeMethod(this, &AdapterUartPort::notifyReceived, Qt::QueuedConnection);
     }
 }
 
@@ -135,6 +167,9 @@ bool AdapterUartPort::writeBytes(const QByteArray& bytes) {
         return false;
     m_toWrite.append(bytes);
     m_writeWork.notify_one();
+    m_clientWrote = true;
+    if (m_readerPausing)
+        m_pauseEnd.notify_one();
     return true;
 }
 

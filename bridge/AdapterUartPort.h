@@ -17,6 +17,12 @@ class CWendrake;
 // the reader stops reading, the host's report queue fills and the kernel drops further reports
 // (hidraw keeps 64 and drops the newest). A writer thread writes the queued bytes in order.
 // Line, purge and pin commands run on the caller's thread, as the window's do.
+//
+// While reports keep coming, the reader reads at most every HandOverMs and so wakes itself, the
+// bridge and the client once for several reports, which queue in the host meanwhile (eight of
+// hidraw's 64 at the adapter's full rate). The first bytes after a quiet time (a read that
+// waited HandOverMs or more) and the first after the client wrote (an answer may be awaited) are
+// read and handed over at once.
 class AdapterUartPort : public AdapterPort {
     Q_OBJECT
 public:
@@ -25,6 +31,9 @@ public:
     static constexpr qint64 WriteChunk = 4096;
     // An unplugged adapter fails every read at once: this many in a row mean it is gone.
     static constexpr int FailuresBeforeGone = 8;
+    // The least time between two reads while bytes keep coming: well inside the host's queue
+    // and a screen's frame, and few enough wake-ups to keep the bridge's CPU low.
+    static constexpr int HandOverMs = 8;
 
     // line: the adapter's UART configuration now (read by whoever started the UART).
     AdapterUartPort(CWendrake& adapter, const UartConfig& line, QObject* parent = nullptr);
@@ -44,8 +53,10 @@ public:
     bool setPins(std::uint8_t values, std::uint8_t mask) override;
     bool pinLevels(std::uint8_t* latch) override;
 
-    // Figures: how often the reader waited because the bridge left its queue full.
+    // Figures: how often the reader waited because the bridge left its queue full, and how
+    // often it held back a read because bytes kept coming.
     std::uint64_t readerWaits() const { return m_readerWaits; }
+    std::uint64_t readerPauses() const { return m_readerPauses; }
 
 private:
     void readLoop();
@@ -60,6 +71,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_readRoom;
+    std::condition_variable m_pauseEnd;
     std::condition_variable m_writeWork;
     QByteArray m_received;
     QByteArray m_toWrite;
@@ -68,7 +80,11 @@ private:
     bool m_receivedPosted = false;
     bool m_writtenPosted = false;
     bool m_gonePosted = false;
+    bool m_readerPausing = false;
+    // The client wrote since the reader last looked: what comes next may be awaited.
+    bool m_clientWrote = false;
     std::atomic<std::uint64_t> m_readerWaits{0};
+    std::atomic<std::uint64_t> m_readerPauses{0};
     std::thread m_reader;
     std::thread m_writer;
 };

@@ -10,8 +10,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -31,6 +34,17 @@ protected:
     void TearDown() override {
         port.reset();
         adapter.Disconnect();
+    }
+
+    // Polls the port itself, without the event loop (whose waits sleep in steps of 10 ms): the
+    // time until bytes are handed over, or a generous bound.
+    std::chrono::microseconds untilReceived() {
+        const auto start = std::chrono::steady_clock::now();
+        while (port->takeReceived(1 << 20).isEmpty() &&
+               std::chrono::steady_clock::now() - start < std::chrono::milliseconds(BoundMs))
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - start);
     }
 
     QByteArray takeAll(qsizetype count) {
@@ -94,6 +108,68 @@ TEST_F(AdapterUartPortTest, ReaderStopsAtItsBoundUntilTheBytesAreTaken) {
     EXPECT_LT(produced, data.size());
     EXPECT_TRUE(takeAll(data.size()) == data);
     EXPECT_EQ(platform.DroppedInputReports(platform.IdOf(firmware)), 0u);
+}
+
+// Reports that keep coming are read several at a time, with pauses between the reads; not a
+// byte is lost or reordered across them.
+TEST_F(AdapterUartPortTest, StreamReadWithPausesInOrder) {
+    // Reports wait in the adapter rather than be dropped when this machine is slow.
+    platform.SetInputPacing(EmulatedHidPlatform::InputPacing::FlowControlled);
+    constexpr int Reports = 300;
+    const QByteArray data = pattern(Reports * 64);
+    std::thread feeder([&] {
+        auto next = std::chrono::steady_clock::now();
+        for (int i = 0; i < Reports; ++i) {
+            firmware.InjectUartInput(data.mid(i * 64, 64).toStdString());
+            next += std::chrono::milliseconds(1);
+            std::this_thread::sleep_until(next);
+        }
+    });
+    const QByteArray got = takeAll(data.size());
+    feeder.join();
+    EXPECT_TRUE(got == data);
+    EXPECT_GT(port->readerPauses(), 0u);
+}
+
+// What a client waits for is handed over without waiting for the next read of a stream: a
+// byte after a quiet time, and the adapter's answer to the client's write when the reader has
+// just begun a pause. Medians over several tries, against half the pause.
+TEST_F(AdapterUartPortTest, QuietByteAndAnswerGoWithoutWaitingForThePause) {
+    firmware.SetLoopback(true);
+    const auto quiet = std::chrono::milliseconds(3 * AdapterUartPort::HandOverMs);
+    const struct {
+        const char* name;
+        bool duringStream;
+    } cases[] = {{"a byte after a quiet time", false}, {"an answer in a pause", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::chrono::microseconds> delays;
+        for (int i = 0; i < 9; ++i) {
+            std::this_thread::sleep_for(quiet);
+            if (!c.duringStream) {
+                firmware.InjectUartInput("q");
+                delays.push_back(untilReceived());
+                continue;
+            }
+            // Two reads with bytes in a row: the reader pauses before its next read.
+            const std::uint64_t pauses = port->readerPauses();
+            firmware.InjectUartInput("s");
+            untilReceived();
+            firmware.InjectUartInput("t");
+            untilReceived();
+            const auto start = std::chrono::steady_clock::now();
+            while (port->readerPauses() == pauses) {
+                ASSERT_LT(std::chrono::steady_clock::now() - start,
+                          std::chrono::milliseconds(BoundMs));
+                std::this_thread::yield();
+            }
+            ASSERT_TRUE(port->writeBytes("a"));
+            delays.push_back(untilReceived());
+        }
+        std::sort(delays.begin(), delays.end());
+        EXPECT_LT(delays[delays.size() / 2],
+                  std::chrono::milliseconds(AdapterUartPort::HandOverMs) / 2);
+    }
 }
 
 TEST_F(AdapterUartPortTest, UnplugEndsThePortWithGone) {

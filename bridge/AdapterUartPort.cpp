@@ -80,6 +80,8 @@ void AdapterUartPort::readLoop() {
         }
         std::uint16_t count = 0;
         if (m_adapter.ReadUart(m_readBuffer.get(), m_readBufferSize, &count) != WendrakeOk) {
+            // No pause before trying again: an unplugged adapter is to be noticed at once.
+            streaming = false;
             std::lock_guard lock(m_mutex);
             if (m_stop)
                 return;

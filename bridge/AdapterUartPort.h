@@ -15,12 +15,12 @@ class CWendrake;
 // The adapter port over a connected CWendrake whose UART runs. A reader thread takes the
 // adapter's reports into a queue of ReceiveQueueBound bytes; when the bridge leaves them there
 // the reader stops reading, the host's report queue fills and the kernel drops further reports
-// (hidraw keeps 64 and drops the newest). A writer thread writes the queued bytes in order.
+// (hidraw keeps 63 and drops newer ones). A writer thread writes the queued bytes in order.
 // Line, purge and pin commands run on the caller's thread, as the window's do.
 //
 // While reports keep coming, the reader reads at most every HandOverMs and so wakes itself, the
 // bridge and the client once for several reports, which queue in the host meanwhile (eight of
-// hidraw's 64 at the adapter's full rate). The first bytes after a quiet time (a read that
+// hidraw's 63 at the adapter's full rate). The first bytes after a quiet time (a read that
 // waited HandOverMs or more) and the first after the client wrote (an answer may be awaited) are
 // read and handed over at once.
 class AdapterUartPort : public AdapterPort {

@@ -1,4 +1,5 @@
 #include "app/CommandLine.h"
+#include "tests/support/ChildPrograms.h"
 
 #include <QProcess>
 
@@ -115,6 +116,7 @@ class ProgramCommandLine : public ::testing::TestWithParam<ProgramCase> {};
 
 // The built programs, without a display: the texts go to the right stream with the status.
 TEST_P(ProgramCommandLine, PrintsOnTheRightStreamAndExits) {
+    WT_SKIP_WHERE_PROGRAMS_CANNOT_START();
     const ProgramCase& c = GetParam();
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -14,6 +14,7 @@ namespace {
 class BridgeRunnerTest : public BridgeFixture {
 protected:
     void SetUp() override {
+        WT_SKIP_WHERE_PROGRAMS_CANNOT_START();
         if (python3().isEmpty())
             GTEST_SKIP() << "python3-serial is not installed";
         platform.SetInputPacing(EmulatedHidPlatform::InputPacing::FlowControlled);

@@ -15,6 +15,7 @@ namespace {
 class PtyFaceTest : public BridgeFixture {
 protected:
     void SetUp() override {
+        WT_SKIP_WHERE_PROGRAMS_CANNOT_START();
         if (python3().isEmpty())
             GTEST_SKIP() << "python3-serial is not installed";
         QString error;

@@ -41,6 +41,7 @@ s.close()
 // pyserial over the network: every line setting lands on the adapter before the bytes sent
 // after it, RTS and DTR drive GPIO0 and Q3 Reset (asserted is low), CTS comes from GPIO1.
 TEST_F(Rfc2217FaceTest, PyserialSetsEveryLineSettingAndTheModemLines) {
+    WT_SKIP_WHERE_PROGRAMS_CANNOT_START();
     if (python3().isEmpty())
         GTEST_SKIP() << "python3-serial is not installed";
     port.loopback = true;
@@ -115,6 +116,7 @@ TEST_F(Rfc2217FaceTest, ClientThatNeverReadsLeavesTheRestWithTheAdapter) {
 
 // One client at a time across both faces; a refused client is told who holds the adapter.
 TEST_F(Rfc2217FaceTest, SecondClientOnEitherFaceIsRefused) {
+    WT_SKIP_WHERE_PROGRAMS_CANNOT_START();
     if (python3().isEmpty())
         GTEST_SKIP() << "python3-serial is not installed";
     PtyFace pty(bridge);

@@ -15,6 +15,7 @@ namespace {
 class BridgeCommandTest : public BridgeFixture {
 protected:
     void SetUp() override {
+        WT_SKIP_WHERE_PROGRAMS_CANNOT_START();
         if (python3().isEmpty())
             GTEST_SKIP() << "python3-serial is not installed";
         link = dir.filePath("tty-demo");
@@ -101,6 +102,7 @@ struct UsageCase {
 class BridgeUsageTest : public BridgeFixture, public ::testing::WithParamInterface<UsageCase> {};
 
 TEST_P(BridgeUsageTest, RefusedWithOneLineAndItsStatus) {
+    WT_SKIP_WHERE_PROGRAMS_CANNOT_START();
     const UsageCase& u = GetParam();
     const Client c = run(WT_WENDRAKE_PROGRAM, QStringList{"--demo", "bridge"} + u.args);
     EXPECT_EQ(c.exitCode, u.status);

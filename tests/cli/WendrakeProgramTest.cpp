@@ -1,4 +1,5 @@
 #include "cli/ExitStatus.h"
+#include "tests/support/ChildPrograms.h"
 
 #include <QProcess>
 
@@ -31,6 +32,7 @@ ProgramRun runProgram(const QStringList& arguments, const QByteArray& input = {}
 } // namespace
 
 TEST(WendrakeProgramTest, RunsEachCommandOnTheDemoAdapterWithItsStatusAndOutput) {
+    WT_SKIP_WHERE_PROGRAMS_CANNOT_START();
     struct Case {
         QStringList Arguments;
         QByteArray Input;
@@ -86,6 +88,7 @@ TEST(WendrakeProgramTest, RunsEachCommandOnTheDemoAdapterWithItsStatusAndOutput)
 // Without --count SIGTERM is recv's normal end; short of the count it is an interruption, so a
 // script can tell a short read from a full one.
 TEST(WendrakeProgramTest, SigtermEndsRecvAfterWhatCameBeforeWithTheStatusOfItsCount) {
+    WT_SKIP_WHERE_PROGRAMS_CANNOT_START();
     struct Case {
         QStringList Arguments;
         int Status;

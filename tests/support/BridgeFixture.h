@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/ChildPrograms.h"
+
 #include "bridge/Bridge.h"
 #include "tests/support/FakeAdapterPort.h"
 

@@ -220,6 +220,7 @@ void PtyFace::checkClient() {
             // one still holding the node) gets it.
             m_holding = true;
             if (m_bridge.claim(this)) {
+                m_refusal.clear();
                 readSettings();
                 readWaiting();
                 updateReading();
@@ -238,12 +239,14 @@ void PtyFace::checkClient() {
     if (!m_bridge.claim(this)) {
         m_holding = false;
         ++m_refusedOpens;
-        const QByteArray message = QStringLiteral("wendrake: the adapter is in use by %1\r\n")
-                                       .arg(m_bridge.holderDescription())
-                                       .toUtf8();
+        // What it did so far (most programs flush their input at open) comes before the message.
+        readWaiting();
+        m_refusal = QStringLiteral("wendrake: the adapter is in use by %1\r\n")
+                        .arg(m_bridge.holderDescription())
+                        .toUtf8();
         qCInfo(lcBridge).noquote() << "refused a program on" << m_linkPath << "- the adapter is"
                                    << "in use by" << m_bridge.holderDescription();
-        writeToMaster(message.constData(), message.size());
+        writeToMaster(m_refusal.constData(), m_refusal.size());
     } else if (!hungUp) {
         readSettings();
         readWaiting();
@@ -274,6 +277,7 @@ void PtyFace::clientClosed() {
         m_bridge.release(this);
     }
     m_holding = false;
+    m_refusal.clear();
     m_clientOpen = false;
     m_stoppedByFarEnd = false;
     m_sentXoff = false;
@@ -291,8 +295,9 @@ void PtyFace::clientClosed() {
 
 void PtyFace::updateReading() {
     if (m_readNotifier)
-        m_readNotifier->setEnabled(m_clientOpen && m_holding && !m_readingPaused &&
-                                   !m_stoppedByFarEnd);
+        m_readNotifier->setEnabled(
+            m_clientOpen &&
+            ((m_holding && !m_readingPaused && !m_stoppedByFarEnd) || !m_refusal.isEmpty()));
 }
 
 void PtyFace::setReadingPaused(bool paused) {
@@ -327,6 +332,12 @@ void PtyFace::readWaiting() {
 
 void PtyFace::handlePacket(const char* packet, qint64 size) {
     const auto status = static_cast<unsigned char>(packet[0]);
+    if (!m_holding) {
+        // A refused client's bytes go nowhere; a flush of its input took the message with it.
+        if ((status & PacketFlushRead) && !m_refusal.isEmpty())
+            writeToMaster(m_refusal.constData(), m_refusal.size());
+        return;
+    }
     if (status == 0) {
         // The client set the line before it sent these: the adapter must have it first.
         if (m_settle.isActive()) {

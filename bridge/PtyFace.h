@@ -89,4 +89,6 @@ private:
     bool m_stoppedByFarEnd = false;
     bool m_sentXoff = false;
     int m_refusedOpens = 0;
+    // What a refused client was told, said again when its input is flushed; empty otherwise.
+    QByteArray m_refusal;
 };

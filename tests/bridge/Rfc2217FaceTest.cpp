@@ -2,7 +2,13 @@
 #include "bridge/PtyFace.h"
 #include "tests/support/BridgeFixture.h"
 
+#include <QFile>
 #include <QTcpSocket>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -154,6 +160,48 @@ TEST_F(Rfc2217FaceTest, SecondClientOnEitherFaceIsRefused) {
               ("wendrake: the adapter is in use by a program on " + link + "\r\n").toUtf8());
     client->write("\n");
     EXPECT_EQ(finish(std::move(client)).exitCode, 0);
+}
+
+// Most serial programs flush their input right after they open, which may come after the refusal
+// was written: the message is written again, so it is never lost; the refused program's bytes go
+// nowhere.
+TEST_F(Rfc2217FaceTest, RefusalOutlivesTheRefusedProgramsFlushes) {
+    PtyFace pty(bridge);
+    QString error;
+    const QString link = dir.filePath("tty-TEST");
+    ASSERT_TRUE(pty.open(link, &error)) << error.toStdString();
+    auto holder = connectRaw();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return face.hasClient(); }, ClientBoundMs));
+    const QByteArray message =
+        QStringLiteral("wendrake: the adapter is in use by an RFC 2217 client at 127.0.0.1:%1\r\n")
+            .arg(holder->localPort())
+            .toUtf8();
+
+    const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(fd, TCSANOW, &t);
+    auto readable = [&] {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
+    };
+    for (int flush = 0; flush < 3; ++flush) {
+        SCOPED_TRACE(flush);
+        ASSERT_TRUE(QTest::qWaitFor(readable, ClientBoundMs));
+        if (flush < 2) {
+            ASSERT_EQ(::write(fd, "lost", 4), 4);
+            ::tcflush(fd, TCIFLUSH);
+            continue;
+        }
+        char got[128] = {};
+        const ssize_t n = ::read(fd, got, sizeof got);
+        EXPECT_EQ(QByteArray(got, int(std::max<ssize_t>(n, 0))), message);
+    }
+    ::close(fd);
+    EXPECT_EQ(pty.refusedOpens(), 1);
+    EXPECT_TRUE(port.written.isEmpty());
 }
 
 } // namespace

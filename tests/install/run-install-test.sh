@@ -101,6 +101,9 @@ mkdir -p "$work/home/start"
 # /tmp/runtime-<user>, which would outlive the user.
 mkdir -m 0700 "$work/runtime"
 chown -R "$user:" "$work/home" "$work/runtime"
+# The X socket folder is the system's (made at boot on a desktop); on a machine where no X server
+# ran yet, the user's Xvfb would make it and own it beyond the user's removal.
+[ -d /tmp/.X11-unix ] || install -d -m 1777 -o root -g root /tmp/.X11-unix
 as_user() {
     setpriv --reuid="$user" --regid="$user" --init-groups \
         env -i HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" PATH=/usr/bin:/bin \
